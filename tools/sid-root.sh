@@ -1,0 +1,99 @@
+# tools/sid-root.sh: the Debian sid root in which talvora is built and run.
+# Sourced by ./dev. The host only needs root, debootstrap and the network to
+# Debian's mirror; everything else (Python 3.14, compilers, test tools) lives
+# in the root, which is keyed by the package list so a changed list makes a
+# fresh root and an unchanged one is reused.
+
+: "${TALVORA_ROOT_CACHE:=/var/cache/talvora}"
+: "${TALVORA_MIRROR:=http://deb.debian.org/debian}"
+# The mirror's sid Release file is served past its Valid-Until date.
+APT_OPTS=(-o Acquire::Check-Valid-Until=false -o Acquire::Retries=3)
+
+die() {
+    printf 'dev: %s\n' "$*" >&2
+    exit 1
+}
+
+root_packages() {
+    sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$TOP/tools/packages.txt"
+}
+
+root_dir() {
+    local key
+    key=$(root_packages | sort | sha256sum | cut -c1-16)
+    printf '%s/sid-%s' "$TALVORA_ROOT_CACHE" "$key"
+}
+
+require_host_tools() {
+    [ "$(id -u)" = 0 ] ||
+        die "this needs root (debootstrap, unshare --mount and chroot do): run it as root, e.g. 'sudo ./dev $CMD'"
+    command -v unshare >/dev/null && command -v chroot >/dev/null ||
+        die "unshare or chroot is missing: install util-linux and coreutils"
+    if ! command -v debootstrap >/dev/null; then
+        echo "dev: installing debootstrap on the host" >&2
+        { apt-get "${APT_OPTS[@]}" update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap; } >&2 ||
+            die "debootstrap is missing and apt-get could not install it: check the network to Debian's mirror, or run 'apt-get install debootstrap'"
+    fi
+}
+
+# Runs "$@" inside root $1 with /proc, /sys, /dev and the checkout bound in a
+# private mount namespace, so every mount vanishes with the process. Extra
+# binds come as SRC=DST pairs in the array DEV_BINDS (DST is inside the root).
+in_root() {
+    local root=$1
+    shift
+    local binds=("$TOP=$TOP" "${DEV_BINDS[@]}")
+    unshare --mount --propagation private -- /bin/bash -c '
+        set -e
+        root=$1 nbinds=$2
+        shift 2
+        for d in proc sys dev; do mount --rbind "/$d" "$root/$d"; done
+        for ((i = 0; i < nbinds; i++)); do
+            src=${1%%=*} dst=$root${1#*=}
+            shift
+            if [ -d "$src" ]; then mkdir -p "$dst"; else mkdir -p "${dst%/*}" && touch "$dst"; fi
+            mount --bind "$src" "$dst"
+        done
+        exec chroot "$root" /usr/bin/env -i \
+            HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
+            PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+            "$@"
+    ' in-root "$root" "${#binds[@]}" "${binds[@]}" "$@"
+}
+
+# Makes the root if it is missing. Built in a temporary directory and renamed
+# into place only when complete; a lock keeps two runs from racing.
+provision_root() {
+    local root
+    root=$(root_dir)
+    [ -e "$root/.complete" ] && return 0
+    require_host_tools
+    mkdir -p "$TALVORA_ROOT_CACHE" || die "cannot create $TALVORA_ROOT_CACHE (set TALVORA_ROOT_CACHE to a writable directory)"
+    exec 9>"$TALVORA_ROOT_CACHE/.lock"
+    flock 9
+    if [ -e "$root/.complete" ]; then
+        exec 9>&-
+        return 0
+    fi
+    # Leftovers of interrupted runs: nobody else can be building, we hold the lock.
+    rm -rf "$TALVORA_ROOT_CACHE"/.building.*
+    local tmp start=$SECONDS
+    tmp=$(mktemp -d "$TALVORA_ROOT_CACHE/.building.XXXXXX")
+    echo "dev: provisioning the Debian sid root in $root (once per package list)" >&2
+    unshare --mount --propagation private -- \
+        debootstrap --variant=minbase sid "$tmp" "$TALVORA_MIRROR" >"$tmp.log" 2>&1 ||
+        die "debootstrap failed (log: $tmp.log): check the network to $TALVORA_MIRROR"
+    cp /etc/resolv.conf "$tmp/etc/resolv.conf" 2>/dev/null || true
+    local DEV_BINDS=()
+    {
+        in_root "$tmp" apt-get "${APT_OPTS[@]}" update -q &&
+            in_root "$tmp" env DEBIAN_FRONTEND=noninteractive apt-get "${APT_OPTS[@]}" \
+                install -y -q --no-install-recommends $(root_packages) &&
+            in_root "$tmp" apt-get clean
+    } >>"$tmp.log" 2>&1 || die "installing the packages of tools/packages.txt failed (log: $tmp.log)"
+    touch "$tmp/.complete"
+    mv "$tmp" "$root"
+    rm -f "$tmp.log"
+    echo "dev: root ready in $((SECONDS - start)) s" >&2
+    exec 9>&-
+}
