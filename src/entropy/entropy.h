@@ -20,7 +20,8 @@ struct ByteHistogram {
 
     friend bool operator==(const ByteHistogram&, const ByteHistogram&) = default;
     ByteHistogram& operator+=(const ByteHistogram& other) {
-        for (std::size_t b = 0; b < counts.size(); ++b) counts[b] += other.counts[b];
+        for (std::size_t b = 0; b < counts.size(); ++b)
+            counts[b] += other.counts[b];
         return *this;
     }
 };

@@ -29,7 +29,9 @@ void thread_name(char (&name)[32]) noexcept {
 
 } // namespace
 
-void mark_thread_unnamed() noexcept { unnamed = true; }
+void mark_thread_unnamed() noexcept {
+    unnamed = true;
+}
 
 void fatal_failure(std::string_view message, std::source_location where) noexcept {
     if (reporting) std::abort();

@@ -10,8 +10,9 @@ namespace talvora {
 // Writes a report naming the calling thread, the source location and the
 // message to standard error, then aborts. A second fatal failure raised while
 // the first is being reported on the same thread aborts at once.
-[[noreturn]] void fatal_failure(std::string_view message,
-                                std::source_location where = std::source_location::current()) noexcept;
+[[noreturn]] void
+fatal_failure(std::string_view message,
+              std::source_location where = std::source_location::current()) noexcept;
 
 // Worker threads have no name of their own; they say so in reports.
 void mark_thread_unnamed() noexcept;
