@@ -79,8 +79,8 @@ ByteHistogram count_bytes_naive(ByteView bytes) {
 }
 
 ByteHistogram count_bytes(ByteView bytes) {
-    // The worker pool is not wired in yet: the sequential counter serves all.
-    return count_bytes_sequential(bytes);
+    return bytes.size() >= PARALLEL_MIN_LEN ? count_bytes_parallel(bytes)
+                                            : count_bytes_sequential(bytes);
 }
 
 } // namespace talvora

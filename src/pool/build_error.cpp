@@ -1,0 +1,20 @@
+// src/pool/build_error.cpp: the build error's tests and text.
+#include "pool/build_error.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace talvora {
+
+bool ThreadPoolBuildError::is_unsupported() const noexcept {
+    return os_error == ENOSYS || os_error == EOPNOTSUPP;
+}
+
+std::string ThreadPoolBuildError::debug_form() const {
+    char buffer[128];
+    const char* message = strerror_r(os_error, buffer, sizeof buffer);
+    return "ThreadPoolBuildError { kind: IOError(Os { code: " + std::to_string(os_error) +
+           ", message: \"" + message + "\" }) }";
+}
+
+} // namespace talvora

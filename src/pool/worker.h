@@ -1,0 +1,60 @@
+// src/pool/worker.h: a worker of a pool: its queue, its search for work and
+// the thread-local marker that tells workers from outside callers.
+#pragma once
+
+#include "pool/job.h"
+#include "pool/job_deque.h"
+#include "pool/latch.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace talvora {
+
+class WorkerPool;
+
+class alignas(64) Worker {
+  public:
+    Worker() = default;
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    // Called once by the pool before the worker's thread starts.
+    void attach(WorkerPool& pool, std::size_t index) noexcept;
+
+    WorkerPool& pool() const noexcept { return *pool_; }
+    std::size_t index() const noexcept { return index_; }
+
+    // Offers a job to the other workers, waking a sleeper if needed.
+    void push(Job* job) noexcept;
+    // The newest job of the own queue, if any.
+    Job* take_local() noexcept { return deque_.pop(); }
+    void execute(Job* job) noexcept { job->execute(job, *this); }
+    // Runs other work, or sleeps, until latch is set.
+    void wait_until(CoreLatch& latch) noexcept;
+
+    JobDeque& deque() noexcept { return deque_; }
+    // Set only when a pool that is not the process-wide one shuts down.
+    CoreLatch& terminate_latch() noexcept { return terminate_; }
+
+  private:
+    // Own queue newest first, then the oldest job of another worker (from a
+    // random victim, once round), then the oldest injected job.
+    Job* find_work() noexcept;
+    Job* steal() noexcept;
+
+    WorkerPool* pool_ = nullptr;
+    std::size_t index_ = 0;
+    std::uint64_t random_state_ = 0;
+    JobDeque deque_;
+    CoreLatch terminate_;
+};
+
+// The worker the calling thread is, or nullptr for every other thread.
+Worker* current_worker() noexcept;
+// Marks the calling thread as worker; fatal if it already is one.
+void enter_worker(Worker& worker) noexcept;
+// Clears the mark; fatal if the thread is not that worker.
+void leave_worker(Worker& worker) noexcept;
+
+} // namespace talvora

@@ -1,0 +1,141 @@
+// tests/cpp/parallel_histogram_test.cpp: the parallel counter gives the
+// sequential histogram for every length around the chunk seams and every
+// pool size, more workers than chunks included.
+#include "entropy/parallel_histogram.h"
+#include "pool/pool.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+namespace talvora {
+namespace {
+
+const std::vector<std::uint8_t>& random_bytes() {
+    static const std::vector<std::uint8_t> bytes = [] {
+        std::vector<std::uint8_t> b(3 * (std::size_t{1} << 20) + 12'345);
+        std::mt19937_64 rng(2024);
+        for (auto& byte : b)
+            byte = static_cast<std::uint8_t>(rng() >> 56);
+        return b;
+    }();
+    return bytes;
+}
+
+// Pools live for the whole test program; making 64 threads per case would
+// only slow the test down.
+WorkerPool& pool_of(std::size_t workers) {
+    static std::map<std::size_t, std::unique_ptr<WorkerPool>> pools;
+    auto& pool = pools[workers];
+    if (!pool) pool = std::make_unique<WorkerPool>(workers);
+    return *pool;
+}
+
+std::size_t machine_workers() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+std::uint64_t total(const ByteHistogram& histogram) {
+    return std::accumulate(histogram.counts.begin(), histogram.counts.end(), std::uint64_t{0});
+}
+
+class SeamsByWorkers : public testing::TestWithParam<std::tuple<std::size_t, std::size_t>> {};
+
+TEST_P(SeamsByWorkers, EqualsTheSequentialHistogram) {
+    const auto [workers, length] = GetParam();
+    const ByteView bytes = ByteView(random_bytes()).first(length);
+    const ByteHistogram parallel = count_bytes_parallel(bytes, pool_of(workers));
+    EXPECT_EQ(parallel, count_bytes_naive(bytes));
+    EXPECT_EQ(total(parallel), length);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, SeamsByWorkers,
+    testing::Combine(testing::Values(1, 2, 3, machine_workers(), 64),
+                     testing::Values(PARALLEL_MIN_LEN, PARALLEL_MIN_LEN + 1, 5 * CHUNK_LEN - 1,
+                                     5 * CHUNK_LEN + 1, 16 * CHUNK_LEN, 17 * CHUNK_LEN - 1,
+                                     33 * CHUNK_LEN + 1, random_bytes().size())));
+
+TEST(ParallelHistogram, OneRepeatedValueCountsAtItsIndexOnly) {
+    const std::vector<std::uint8_t> bytes(PARALLEL_MIN_LEN + 1, 0xab);
+    for (const std::size_t workers : {1u, 2u, 64u}) {
+        const ByteHistogram histogram = count_bytes_parallel(bytes, pool_of(workers));
+        ByteHistogram expected;
+        expected.counts[0xab] = bytes.size();
+        EXPECT_EQ(histogram, expected) << workers << " workers";
+    }
+}
+
+TEST(ParallelHistogram, CountBytesSwitchesAtTheThreshold) {
+    // Both roads agree; only the threshold decides which one is taken.
+    for (const std::size_t length : {PARALLEL_MIN_LEN - 1, PARALLEL_MIN_LEN}) {
+        const ByteView bytes = ByteView(random_bytes()).first(length);
+        EXPECT_EQ(count_bytes(bytes), count_bytes_naive(bytes)) << length;
+    }
+}
+
+TEST(ParallelHistogram, CallersOnSeveralThreadsShareAPool) {
+    WorkerPool& pool = pool_of(3);
+    const ByteView bytes(random_bytes());
+    const ByteHistogram expected = count_bytes_naive(bytes);
+    std::vector<std::thread> callers;
+    std::atomic<int> wrong{0};
+    for (int c = 0; c < 4; ++c)
+        callers.emplace_back([&] {
+            for (int round = 0; round < 3; ++round)
+                if (count_bytes_parallel(bytes, pool) != expected) ++wrong;
+        });
+    for (auto& caller : callers)
+        caller.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(ParallelHistogram, FromAWorkerTheJoinRunsInPlace) {
+    WorkerPool& pool = pool_of(2);
+    const ByteView bytes = ByteView(random_bytes()).first(PARALLEL_MIN_LEN + 3);
+    const ByteHistogram histogram = pool.run_blocking([&] { return count_bytes_parallel(bytes); });
+    EXPECT_EQ(histogram, count_bytes_naive(bytes));
+}
+
+TEST(ChunkRange, CountsAndSplitsWholeChunks) {
+    const std::vector<std::uint8_t> bytes(5 * CHUNK_LEN + 1);
+    const ChunkRange all(bytes, CHUNK_LEN);
+    EXPECT_EQ(all.chunk_count(), 6u); // the last one byte long
+    const ChunkRange::Halves halves = all.split_at(3);
+    EXPECT_EQ(halves.left.bytes().data(), bytes.data());
+    EXPECT_EQ(halves.left.bytes().size(), 3 * CHUNK_LEN);
+    EXPECT_EQ(halves.right.bytes().data(), bytes.data() + 3 * CHUNK_LEN);
+    EXPECT_EQ(halves.right.bytes().size(), 2 * CHUNK_LEN + 1);
+    EXPECT_EQ(halves.right.chunk_count(), 3u);
+    EXPECT_EQ(ChunkRange(ByteView(bytes).first(4 * CHUNK_LEN), CHUNK_LEN).chunk_count(), 4u);
+    // A mid past the end leaves everything on the left.
+    const ChunkRange::Halves past = halves.right.split_at(7);
+    EXPECT_EQ(past.left.bytes().size(), 2 * CHUNK_LEN + 1);
+    EXPECT_TRUE(past.right.bytes().empty());
+}
+
+TEST(SplitBudget, HalvesUntilZeroAndResetsWhenMigrated) {
+    SplitBudget budget(5);
+    EXPECT_TRUE(budget.try_split(8, false, 4));
+    EXPECT_EQ(budget.splits(), 2u);
+    EXPECT_TRUE(budget.try_split(8, false, 4));
+    EXPECT_TRUE(budget.try_split(8, false, 4));
+    EXPECT_EQ(budget.splits(), 0u);
+    EXPECT_FALSE(budget.try_split(8, false, 4));
+    // Stolen: at least the worker count again, or half of a larger budget.
+    EXPECT_TRUE(budget.try_split(8, true, 4));
+    EXPECT_EQ(budget.splits(), 4u);
+    SplitBudget large(20);
+    EXPECT_TRUE(large.try_split(8, true, 4));
+    EXPECT_EQ(large.splits(), 10u);
+    // One chunk is never split, and its budget is left alone.
+    EXPECT_FALSE(large.try_split(1, true, 4));
+    EXPECT_EQ(large.splits(), 10u);
+}
+
+} // namespace
+} // namespace talvora
