@@ -1,7 +1,33 @@
 // src/pool/global_pool.cpp: the process-wide pool, created once on first need.
 #include "pool/pool.h"
 
+#include <atomic>
+#include <pthread.h>
+
 namespace talvora {
+namespace {
+
+std::atomic<WorkerPool*> slot{nullptr};
+// Serialises creation: threads that arrive while it runs wait for it.
+pthread_mutex_t creation = PTHREAD_MUTEX_INITIALIZER;
+
+// A child made by fork has only the forking thread: the pool it inherited
+// has no workers left and would never run a job. The child makes its own on
+// first need; the old one's memory is left alone, as its locks may be held
+// by threads that no longer exist.
+void forget_pool_in_child() noexcept {
+    slot.store(nullptr, std::memory_order_relaxed);
+    creation = PTHREAD_MUTEX_INITIALIZER;
+}
+
+WorkerPool* create_or_die() noexcept {
+    PoolBuildResult result =
+        create_global_pool(SizingInputs::of_this_process(), spawn_detached_thread);
+    if (!result.pool) fatal_failure(global_pool_failure_message(*result.error));
+    return result.pool.release(); // lives until the process ends
+}
+
+} // namespace
 
 PoolBuildResult create_global_pool(const SizingInputs& sizing, const SpawnThread& spawn) {
     PoolBuildResult result = WorkerPool::build(determine_worker_count(sizing), spawn);
@@ -16,14 +42,17 @@ std::string global_pool_failure_message(const ThreadPoolBuildError& error) {
 }
 
 WorkerPool& global_pool() noexcept {
-    // A function-local static: a thread that arrives while another creates
-    // the pool waits for it, and the pool is created once.
-    static WorkerPool* const pool = [] {
-        PoolBuildResult result =
-            create_global_pool(SizingInputs::of_this_process(), spawn_detached_thread);
-        if (!result.pool) fatal_failure(global_pool_failure_message(*result.error));
-        return result.pool.release(); // lives until the process ends
-    }();
+    if (WorkerPool* pool = slot.load(std::memory_order_acquire)) return *pool;
+    pthread_mutex_lock(&creation);
+    WorkerPool* pool = slot.load(std::memory_order_relaxed);
+    if (!pool) {
+        static const bool fork_handled =
+            pthread_atfork(nullptr, nullptr, forget_pool_in_child) == 0;
+        (void)fork_handled;
+        pool = create_or_die();
+        slot.store(pool, std::memory_order_release);
+    }
+    pthread_mutex_unlock(&creation);
     return *pool;
 }
 

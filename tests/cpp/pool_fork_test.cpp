@@ -1,10 +1,13 @@
-// tests/cpp/pool_fatal_test.cpp: broken invariants of the pool and the
-// chunking abort with their reports, on workers as on other threads.
+// tests/cpp/pool_fork_test.cpp: the tests that fork: broken invariants of
+// the pool and the chunking abort with their reports, on workers as on other
+// threads; and a forked child gets a pool of its own.
 #include "entropy/parallel_histogram.h"
 #include "pool/pool.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace talvora {
@@ -48,6 +51,25 @@ TEST(PoolFatal, WorkersAreNamedUnnamedInReports) {
             pool.run_blocking([]() -> int { fatal_failure("boom on a worker"); });
         },
         "thread '<unnamed>'.*\n.*boom on a worker");
+}
+
+TEST(PoolFork, ChildCountsOnAPoolOfItsOwn) {
+    const std::vector<std::uint8_t> bytes(PARALLEL_MIN_LEN * 4 + 1, 9);
+    ASSERT_EQ(count_bytes(bytes).counts[9], bytes.size()); // the parent's pool exists
+    WorkerPool* parent_pool = &global_pool();
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        // With the parent's workers gone, a count on the inherited pool
+        // would never finish (and the test would time out).
+        const bool counted = count_bytes(bytes).counts[9] == bytes.size();
+        const bool fresh = &global_pool() != parent_pool;
+        _exit(counted && fresh ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(count_bytes(bytes).counts[9], bytes.size()); // the parent's pool still works
 }
 
 } // namespace
