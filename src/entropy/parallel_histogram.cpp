@@ -19,7 +19,8 @@ std::size_t ChunkRange::chunk_count() const noexcept {
 }
 
 ChunkRange::Halves ChunkRange::split_at(std::size_t mid) const noexcept {
-    const std::size_t left_len = mid <= bytes_.size() / chunk_len_ ? mid * chunk_len_ : bytes_.size();
+    const std::size_t left_len =
+        mid <= bytes_.size() / chunk_len_ ? mid * chunk_len_ : bytes_.size();
     return {ChunkRange(bytes_.first(left_len), chunk_len_),
             ChunkRange(bytes_.subspan(left_len), chunk_len_)};
 }
@@ -43,9 +44,8 @@ ByteHistogram count_range(WorkerPool& pool, ChunkRange range, bool migrated, Spl
     if (!budget.try_split(chunks, migrated, pool.worker_count()))
         return count_bytes_sequential(range.bytes());
     const ChunkRange::Halves halves = range.split_at(chunks / 2);
-    auto histograms = pool.join(
-        [&](bool m) { return count_range(pool, halves.left, m, budget); },
-        [&](bool m) { return count_range(pool, halves.right, m, budget); });
+    auto histograms = pool.join([&](bool m) { return count_range(pool, halves.left, m, budget); },
+                                [&](bool m) { return count_range(pool, halves.right, m, budget); });
     histograms.first += histograms.second;
     return histograms.first;
 }

@@ -21,12 +21,16 @@ std::optional<std::string> read_file(const std::string& path) {
     return std::move(text).str();
 }
 
-std::string_view first_line(std::string_view text) { return text.substr(0, text.find('\n')); }
+std::string_view first_line(std::string_view text) {
+    return text.substr(0, text.find('\n'));
+}
 
 std::string_view trim(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -52,9 +56,12 @@ bool exists(const std::string& path) {
 // top + group path, without a trailing '/', so that walking up ends at top.
 std::string group_dir(std::string_view top, std::string_view group) {
     std::string dir(top);
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    while (!group.empty() && group.front() == '/') group.remove_prefix(1);
-    while (!group.empty() && group.back() == '/') group.remove_suffix(1);
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    while (!group.empty() && group.front() == '/')
+        group.remove_prefix(1);
+    while (!group.empty() && group.back() == '/')
+        group.remove_suffix(1);
     if (!group.empty()) dir.append("/").append(group);
     return dir;
 }
@@ -104,7 +111,8 @@ std::optional<V1Mount> v1_from_mountinfo(const SizingInputs& in, std::string_vie
     const std::optional<std::string> mountinfo = read_file(in.proc_self_mountinfo);
     if (!mountinfo) return std::nullopt;
     for (const std::string_view line : split(*mountinfo, '\n')) {
-        // "<id> <parent> <dev> <root> <mount point> <options> [<tags>...] - <type> <source> <super options>"
+        // "<id> <parent> <dev> <root> <mount point> <options> [<tags>...] - <type> <source> <super
+        // options>"
         const std::vector<std::string_view> fields = split(line, ' ');
         const auto dash = std::find(fields.begin(), fields.end(), "-");
         if (dash - fields.begin() < 5 || fields.end() - dash < 4) continue;
@@ -170,8 +178,10 @@ std::optional<std::uint64_t> cgroup_cpu_quota(const SizingInputs& inputs) {
         }
     }
     std::optional<std::uint64_t> quota;
-    if (v1_group) quota = v1_quota(inputs, *v1_group);
-    else if (v2_group) quota = v2_quota(inputs, *v2_group);
+    if (v1_group)
+        quota = v1_quota(inputs, *v1_group);
+    else if (v2_group)
+        quota = v2_quota(inputs, *v2_group);
     if (quota) quota = std::max<std::uint64_t>(*quota, 1);
     return quota;
 }

@@ -46,9 +46,8 @@ WorkerPool& global_pool() noexcept {
     pthread_mutex_lock(&creation);
     WorkerPool* pool = slot.load(std::memory_order_relaxed);
     if (!pool) {
-        static const bool fork_handled =
+        [[maybe_unused]] static const bool fork_handled =
             pthread_atfork(nullptr, nullptr, forget_pool_in_child) == 0;
-        (void)fork_handled;
         pool = create_or_die();
         slot.store(pool, std::memory_order_release);
     }

@@ -5,8 +5,8 @@
 #include "pool/build_error.h"
 #include "pool/injector.h"
 #include "pool/join.h"
-#include "pool/sleep.h"
 #include "pool/sizing.h"
+#include "pool/sleep.h"
 #include "pool/thread_spawn.h"
 #include "pool/worker.h"
 

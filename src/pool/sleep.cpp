@@ -13,10 +13,18 @@ constexpr std::uint64_t ONE_SLEEPING = 1;
 constexpr std::uint64_t ONE_IDLE = std::uint64_t{1} << 16;
 constexpr std::uint64_t ONE_JOB_EVENT = std::uint64_t{1} << 32;
 
-constexpr std::uint64_t sleeping(std::uint64_t c) { return c & 0xffff; }
-constexpr std::uint64_t idle(std::uint64_t c) { return (c >> 16) & 0xffff; }
-constexpr std::uint32_t job_events(std::uint64_t c) { return static_cast<std::uint32_t>(c >> 32); }
-constexpr bool sleepy(std::uint64_t c) { return job_events(c) % 2 == 1; }
+constexpr std::uint64_t sleeping(std::uint64_t c) {
+    return c & 0xffff;
+}
+constexpr std::uint64_t idle(std::uint64_t c) {
+    return (c >> 16) & 0xffff;
+}
+constexpr std::uint32_t job_events(std::uint64_t c) {
+    return static_cast<std::uint32_t>(c >> 32);
+}
+constexpr bool sleepy(std::uint64_t c) {
+    return job_events(c) % 2 == 1;
+}
 
 } // namespace
 
@@ -31,7 +39,8 @@ IdleState Sleep::start_looking(std::size_t worker_index) noexcept {
 void Sleep::work_found() noexcept {
     const std::uint64_t before = counters_.fetch_sub(ONE_IDLE, std::memory_order_seq_cst);
     const std::uint64_t sleepers = sleeping(before);
-    if (sleepers > 0 && idle(before) - sleepers == 1) wake_any(std::min<std::uint64_t>(sleepers, 2));
+    if (sleepers > 0 && idle(before) - sleepers == 1)
+        wake_any(std::min<std::uint64_t>(sleepers, 2));
 }
 
 void Sleep::no_work_found(IdleState& idle, CoreLatch& latch) noexcept {

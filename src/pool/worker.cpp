@@ -10,7 +10,9 @@ thread_local Worker* current = nullptr;
 
 } // namespace
 
-Worker* current_worker() noexcept { return current; }
+Worker* current_worker() noexcept {
+    return current;
+}
 
 void enter_worker(Worker& worker) noexcept {
     if (current != nullptr) fatal_failure("a thread was made a pool worker twice");

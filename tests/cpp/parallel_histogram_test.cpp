@@ -37,7 +37,9 @@ WorkerPool& pool_of(std::size_t workers) {
     return *pool;
 }
 
-std::size_t machine_workers() { return std::max(1u, std::thread::hardware_concurrency()); }
+std::size_t machine_workers() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 std::uint64_t total(const ByteHistogram& histogram) {
     return std::accumulate(histogram.counts.begin(), histogram.counts.end(), std::uint64_t{0});

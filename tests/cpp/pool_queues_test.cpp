@@ -75,7 +75,8 @@ TEST(JobDeque, EachJobTakenOnceUnderStealing) {
     done = true;
     for (auto& thief : thieves)
         thief.join();
-    while (deque.steal().status == JobDeque::Stolen::TAKEN) ADD_FAILURE() << "job left behind";
+    while (deque.steal().status == JobDeque::Stolen::TAKEN)
+        ADD_FAILURE() << "job left behind";
     for (std::size_t i = 0; i < N; ++i)
         ASSERT_EQ(jobs.taken[i].load(), 1) << "job " << i;
 }
@@ -107,7 +108,8 @@ TEST(Injector, EachJobTakenOnceAcrossManyThreads) {
         threads.emplace_back([&, p] {
             start.arrive_and_wait();
             for (std::size_t i = 0; i < PER_PRODUCER; ++i)
-                while (!ring.push(jobs.at(p * PER_PRODUCER + i))) std::this_thread::yield();
+                while (!ring.push(jobs.at(p * PER_PRODUCER + i)))
+                    std::this_thread::yield();
         });
     for (int c = 0; c < CONSUMERS; ++c)
         threads.emplace_back([&] {

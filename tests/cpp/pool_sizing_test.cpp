@@ -126,17 +126,17 @@ TEST_P(CgroupV2, CpuMax) {
     system.write("sys/fs/cgroup/box/cgroup.controllers", "cpu memory\n");
     system.write("sys/fs/cgroup/box/cpu.max", GetParam().cpu_max);
     EXPECT_EQ(system.quota(), GetParam().quota);
-    EXPECT_EQ(system.worker_count(), std::min<std::uint64_t>(AFFINITY, GetParam().quota.value_or(AFFINITY)));
+    EXPECT_EQ(system.worker_count(),
+              std::min<std::uint64_t>(AFFINITY, GetParam().quota.value_or(AFFINITY)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, CgroupV2,
-                         testing::Values(V2Case{"max 100000\n", std::nullopt},
-                                         V2Case{"150000 100000\n", 1},
-                                         V2Case{"50000 100000\n", 1}, // 0 is raised to 1
-                                         V2Case{"400000 100000\n", 4},
-                                         V2Case{"400000 0\n", std::nullopt},
-                                         V2Case{"400000  100000\n", std::nullopt},
-                                         V2Case{"400000\n", std::nullopt}, V2Case{"", std::nullopt}));
+INSTANTIATE_TEST_SUITE_P(
+    Limits, CgroupV2,
+    testing::Values(V2Case{"max 100000\n", std::nullopt}, V2Case{"150000 100000\n", 1},
+                    V2Case{"50000 100000\n", 1}, // 0 is raised to 1
+                    V2Case{"400000 100000\n", 4}, V2Case{"400000 0\n", std::nullopt},
+                    V2Case{"400000  100000\n", std::nullopt}, V2Case{"400000\n", std::nullopt},
+                    V2Case{"", std::nullopt}));
 
 TEST(CgroupV2Tree, ParentsLimitTooAndControllersFileIsRequired) {
     FakeSystem system;
@@ -182,9 +182,9 @@ TEST(CgroupV1, MountPointFromMountinfo) {
     // as the root of its own cpu hierarchy somewhere else.
     system.write("proc/self/cgroup", "4:cpu:/docker/abc\n");
     const std::string mount = (system.root() / "elsewhere/cpu").string();
-    system.write("proc/self/mountinfo",
-                 "25 1 0:22 / / rw - ext4 /dev/root rw\n"
-                 "30 25 0:26 /docker/abc " + mount + " rw,nosuid shared:9 - cgroup cgroup rw,cpu\n");
+    system.write("proc/self/mountinfo", "25 1 0:22 / / rw - ext4 /dev/root rw\n"
+                                        "30 25 0:26 /docker/abc " +
+                                            mount + " rw,nosuid shared:9 - cgroup cgroup rw,cpu\n");
     system.write("elsewhere/cpu/cpu.cfs_quota_us", "600000\n");
     system.write("elsewhere/cpu/cpu.cfs_period_us", "100000\n");
     EXPECT_EQ(system.quota(), 6u);

@@ -96,7 +96,8 @@ TEST(Migrated, StolenBIsMigrated) {
         const auto [a, b] = pool.run_blocking([&] {
             return pool.join(
                 [&](bool m) {
-                    while (!b_started.load()) std::this_thread::yield();
+                    while (!b_started.load())
+                        std::this_thread::yield();
                     return std::pair(m, std::this_thread::get_id());
                 },
                 [&](bool m) {
@@ -119,7 +120,8 @@ TEST(Sleeping, OwnerWaitingForAStolenTaskIsWoken) {
         const auto [a, b] = pool.run_blocking([&] {
             return pool.join(
                 [&](bool) {
-                    while (!b_started.load()) std::this_thread::yield();
+                    while (!b_started.load())
+                        std::this_thread::yield();
                     return 1;
                 },
                 [&](bool) {

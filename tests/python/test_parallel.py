@@ -100,3 +100,23 @@ def test_concurrent_callers_get_identical_results():
         t.join()
     assert len(results) == 20
     assert all(r == expected for r in results)
+
+
+FORK = """
+    import json, os, warnings, talvora
+    warnings.simplefilter("ignore", DeprecationWarning)  # fork of a process with threads
+    data = bytes(range(256)) * 4096
+    measure = talvora.shannon_entropy_algo.measure_entropy
+    assert measure(data) == 8.0
+    pid = os.fork()
+    if pid == 0:
+        os._exit(0 if measure(data) == 8.0 else 1)
+    _, status = os.waitpid(pid, 0)
+    print(json.dumps([os.waitstatus_to_exitcode(status), measure(data)]))
+"""
+
+
+def test_forked_child_counts_on_a_pool_of_its_own():
+    # The parent's workers do not survive the fork; without a pool of its
+    # own the child would wait forever (and this would time out).
+    assert run_python(FORK, 2) == [0, 8.0]
