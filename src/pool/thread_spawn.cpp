@@ -28,14 +28,6 @@ std::size_t stack_size_for(const pthread_attr_t* attr) noexcept {
 
 } // namespace
 
-std::size_t worker_stack_size() noexcept {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    const std::size_t size = stack_size_for(&attr);
-    pthread_attr_destroy(&attr);
-    return size;
-}
-
 int spawn_detached_thread(ThreadEntry entry, void* argument) noexcept {
     pthread_attr_t attr;
     if (const int error = pthread_attr_init(&attr)) return error;

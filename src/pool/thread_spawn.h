@@ -1,7 +1,6 @@
 // src/pool/thread_spawn.h: starting the pool's detached worker threads.
 #pragma once
 
-#include <cstddef>
 #include <functional>
 
 namespace talvora {
@@ -12,10 +11,7 @@ using ThreadEntry = void* (*)(void*);
 // number. The pool takes it as a parameter so tests can make it fail.
 using SpawnThread = std::function<int(ThreadEntry entry, void* argument)>;
 
-// The stack a worker gets: 2 MiB, or the C library's minimum when larger.
-std::size_t worker_stack_size() noexcept;
-
-// A detached thread with worker_stack_size() bytes of stack.
+// A detached thread with a 2 MiB stack, or the C library's minimum when larger.
 int spawn_detached_thread(ThreadEntry entry, void* argument) noexcept;
 
 } // namespace talvora

@@ -72,14 +72,6 @@ TEST(ParallelHistogram, OneRepeatedValueCountsAtItsIndexOnly) {
     }
 }
 
-TEST(ParallelHistogram, CountBytesSwitchesAtTheThreshold) {
-    // Both roads agree; only the threshold decides which one is taken.
-    for (const std::size_t length : {PARALLEL_MIN_LEN - 1, PARALLEL_MIN_LEN}) {
-        const ByteView bytes = ByteView(random_bytes()).first(length);
-        EXPECT_EQ(count_bytes(bytes), count_bytes_naive(bytes)) << length;
-    }
-}
-
 TEST(ParallelHistogram, CallersOnSeveralThreadsShareAPool) {
     WorkerPool& pool = pool_of(3);
     const ByteView bytes(random_bytes());

@@ -111,9 +111,5 @@ TEST(PoolBuild, NoFallbackWhenTheCreatorIsAWorker) {
     EXPECT_TRUE(failed);
 }
 
-TEST(PoolBuild, StackSizeIsTwoMebibytesAtLeast) {
-    EXPECT_GE(worker_stack_size(), std::size_t{2} << 20);
-}
-
 } // namespace
 } // namespace talvora
