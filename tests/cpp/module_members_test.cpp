@@ -16,68 +16,49 @@ using testing::take_exception_text;
 
 using ModuleMembersTest = PythonTest;
 
-using ExecFunction = int (*)(PyObject*);
-
-ExecFunction exec_function(ModuleId id) {
-    PyModuleDef_Slot* slot = module_definition(id).def.m_slots;
-    EXPECT_EQ(slot->slot, Py_mod_exec);
-    return reinterpret_cast<ExecFunction>(slot->value);
-}
-
 TEST_F(ModuleMembersTest, ExecStepRefusesWhatIsNotAModule) {
+    PyModuleDef_Slot& slot = module_definition(ModuleId::talvora).def.m_slots[0];
+    ASSERT_EQ(slot.slot, Py_mod_exec);
+    auto exec = reinterpret_cast<int (*)(PyObject*)>(slot.value);
     PyRef number = PyRef::steal(PyLong_FromLong(3));
-    EXPECT_EQ(exec_function(ModuleId::talvora)(number.get()), -1);
+    EXPECT_EQ(exec(number.get()), -1);
     EXPECT_EQ(take_exception_text(), "TypeError: 'int' object is not an instance of 'module'");
-    EXPECT_EQ(exec_function(ModuleId::min_entropy_algo)(nullptr), -1);
+    EXPECT_EQ(exec(nullptr), -1);
     EXPECT_EQ(take_exception_text(), "SystemError: attempted to fetch exception but none was set");
 }
 
-TEST_F(ModuleMembersTest, ExecStepFillsAFreshModule) {
-    PyRef module = PyRef::steal(PyModule_New("min_entropy_algo"));
-    ASSERT_EQ(exec_function(ModuleId::min_entropy_algo)(module.get()), 0);
-    PyRef all = PyRef::steal(PyObject_GetAttrString(module.get(), "__all__"));
-    ASSERT_TRUE(all && PyList_Check(all.get()) && PyList_GET_SIZE(all.get()) == 1);
-    EXPECT_STREQ(PyUnicode_AsUTF8(PyList_GET_ITEM(all.get(), 0)), "measure_entropy");
-    EXPECT_TRUE(PyObject_HasAttrString(module.get(), "measure_entropy"));
-}
-
-// add_member on a module whose __all__ is set up by `setup` (Python code with
-// `module` in scope); returns the exception text and the module's __all__.
-std::pair<std::string, std::string> add_to(const char* setup) {
-    std::string code = std::string("import types\nclass M(types.ModuleType):\n    pass\n"
-                                   "module = M('m')\n") +
-                       setup + "\nresult = module";
-    PyRef module = run_python(code.c_str());
+// add_member("member", True) on a module prepared by `setup`, Python code
+// with the module's class M and the module itself in scope; returns the
+// error and repr(__all__).
+std::string add_to(const char* setup) {
+    PyRef module = run_python(
+        (std::string("import types\nclass M(types.ModuleType): pass\nmodule = M('m')\n") + setup +
+         "\nresult = module")
+            .c_str());
     PyRef name = PyRef::steal(PyUnicode_FromString("member"));
     MaybeError error = add_member(module.get(), name.get(), Py_True);
-    std::string raised;
-    if (error) {
-        restore_error(std::move(*error));
-        raised = take_exception_text();
-    }
+    if (error) restore_error(std::move(*error));
+    std::string outcome = take_exception_text() + " | ";
     PyRef all = PyRef::steal(PyObject_GetAttrString(module.get(), "__all__"));
     PyErr_Clear();
-    PyRef shown = PyRef::steal(all ? PyObject_Repr(all.get()) : PyUnicode_FromString("<none>"));
-    return {raised, PyUnicode_AsUTF8(shown.get())};
+    PyRef shown = PyRef::steal(PyObject_Repr(all ? all.get() : Py_None));
+    return outcome + PyUnicode_AsUTF8(shown.get());
 }
 
 TEST_F(ModuleMembersTest, AddMemberAndAll) {
-    EXPECT_EQ(add_to(""), std::make_pair(std::string(), std::string("['member']")));
-    EXPECT_EQ(add_to("module.__all__ = ['first']"),
-              std::make_pair(std::string(), std::string("['first', 'member']")));
+    EXPECT_EQ(add_to(""), " | ['member']");
+    EXPECT_EQ(add_to("module.__all__ = ['first']"), " | ['first', 'member']");
     EXPECT_EQ(add_to("module.__all__ = ('first',)"),
-              std::make_pair(std::string("TypeError: 'tuple' object is not an instance of 'list'"),
-                             std::string("('first',)")));
+              "TypeError: 'tuple' object is not an instance of 'list' | ('first',)");
     EXPECT_EQ(add_to("module.__all__ = None"),
-              std::make_pair(std::string("TypeError: 'None' is not an instance of 'list'"),
-                             std::string("None")));
-    EXPECT_EQ(
-        add_to("M.__all__ = property(lambda self: 1 / 0)"),
-        std::make_pair(std::string("ZeroDivisionError: division by zero"), std::string("<none>")));
-    // A failed setattr keeps the name in __all__.
-    EXPECT_EQ(add_to("def refuse(self, name, value):\n    raise AttributeError('read-only')\n"
-                     "module.__all__ = []\nM.__setattr__ = refuse"),
-              std::make_pair(std::string("AttributeError: read-only"), std::string("['member']")));
+              "TypeError: 'None' is not an instance of 'list' | None");
+    EXPECT_EQ(add_to("M.__all__ = property(lambda self: 1 / 0)"),
+              "ZeroDivisionError: division by zero | None");
+    // A failed setattr leaves the name in __all__.
+    EXPECT_EQ(add_to("module.__all__ = []\n"
+                     "def refuse(self, name, value): raise AttributeError('read-only')\n"
+                     "M.__setattr__ = refuse"),
+              "AttributeError: read-only | ['member']");
 }
 
 } // namespace

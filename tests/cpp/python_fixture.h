@@ -1,5 +1,5 @@
 // tests/cpp/python_fixture.h: an embedded interpreter for the tests of the
-// module's internals, and helpers to look at the exception they leave.
+// module's internals, and helpers to run Python and read its exceptions.
 #pragma once
 
 #include <Python.h>
@@ -21,18 +21,17 @@ class PythonTest : public ::testing::Test {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
         if (!Py_IsInitialized()) Py_InitializeEx(0);
     }
-    void TearDown() override { ASSERT_FALSE(PyErr_Occurred()) << "a test left an exception set"; }
+    void TearDown() override { EXPECT_FALSE(PyErr_Occurred()) << "a test left an exception set"; }
 
     EntryScope entry_;
 };
 
-// Runs Python statements in a fresh namespace; returns the value of `result`
-// if the code sets it.
+// Runs Python statements in a fresh namespace; returns `result` if they set it.
 inline PyRef run_python(const char* code) {
     PyRef globals = PyRef::steal(PyDict_New());
     PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins());
-    PyRef done = PyRef::steal(PyRun_String(code, Py_file_input, globals.get(), globals.get()));
-    if (!done) PyErr_Print();
+    if (!PyRef::steal(PyRun_String(code, Py_file_input, globals.get(), globals.get())))
+        PyErr_Print();
     return PyRef::borrow(PyDict_GetItemString(globals.get(), "result"));
 }
 

@@ -1,5 +1,5 @@
-"""Shared helpers of the Python tests: exact float checks, a reference for the
-Shannon and min-entropy arithmetic, and the small classes the tests feed in."""
+"""Shared helpers of the Python tests: a reference for the Shannon and
+min-entropy arithmetic, the composed conversion message, small classes."""
 
 import collections
 import math
@@ -9,30 +9,21 @@ import sys
 import talvora
 
 SHANNON = talvora.shannon_entropy_algo
-MIN = talvora.min_entropy_algo
 MEASURES = {
     "shannon": SHANNON.measure_entropy,
     "metric": SHANNON.measure_metric_entropy,
     "normalized": SHANNON.measure_normalized_metric_entropy,
-    "min": MIN.measure_entropy,
+    "min": talvora.min_entropy_algo.measure_entropy,
 }
 SANITIZED = os.environ.get("TALVORA_SANITIZED") == "1"
 DEBUG_INTERPRETER = hasattr(sys, "gettotalrefcount")
-DATA_NOTE = ["while processing 'data'"]
-
-
-def assert_same_float(actual, expected):
-    """Equal to the last bit, the sign of zero included."""
-    assert type(actual) is float
-    assert actual.hex() == expected.hex(), f"{actual!r} != {expected!r}"
 
 
 def reference_shannon(data: bytes) -> float:
     """The Shannon sum in its fixed order: ascending byte value, from -0.0."""
-    n = len(data)
     acc = -0.0
     for _, count in sorted(collections.Counter(data).items()):
-        p = count / n
+        p = count / len(data)
         acc = acc - math.log2(p) * p
     return acc
 
@@ -70,15 +61,3 @@ class ItemsOnly:
 
     def __getitem__(self, i):
         return self.items[i]
-
-
-class BytesSub(bytes):
-    pass
-
-
-class ByteArraySub(bytearray):
-    pass
-
-
-class StrSub(str):
-    pass

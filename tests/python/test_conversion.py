@@ -5,9 +5,7 @@ import sys
 
 import pytest
 
-from support import DATA_NOTE, MEASURES, SHANNON, Index, ItemsOnly, composed_message
-
-measure_entropy = SHANNON.measure_entropy
+from support import MEASURES, SHANNON, Index, ItemsOnly, composed_message
 
 
 class Outer:
@@ -15,15 +13,12 @@ class Outer:
         pass
 
 
-def not_sequence(type_name):
-    return f"TypeError: '{type_name}' object is not an instance of 'Sequence'"
+def not_str(name):
+    return f"TypeError: '{name}' object is not an instance of 'str'"
 
 
-def not_str(type_name):
-    return f"TypeError: '{type_name}' object is not an instance of 'str'"
-
-
-OUT_OF_RANGE = "OverflowError: out of range integral type conversion attempted"
+def not_sequence(name):
+    return f"TypeError: '{name}' object is not an instance of 'Sequence'"
 
 
 def surrogate_error(text):
@@ -33,14 +28,10 @@ def surrogate_error(text):
         return f"UnicodeEncodeError: {error}"
 
 
+OUT_OF_RANGE = "OverflowError: out of range integral type conversion attempted"
 REFUSED = {
     "int": (5, not_str("int"), not_sequence("int")),
-    "float": (1.5, not_str("float"), not_sequence("float")),
-    "None": (
-        None,
-        "TypeError: 'None' is not an instance of 'str'",
-        "TypeError: 'None' is not an instance of 'Sequence'",
-    ),
+    "None": (None, "TypeError: 'None' is not an instance of 'str'", "TypeError: 'None' is not an instance of 'Sequence'"),
     "dict": ({0: 1}, not_str("dict"), not_sequence("dict")),
     "set": ({1, 2}, not_str("set"), not_sequence("set")),
     "generator": ((b for b in b"ab"), not_str("generator"), not_sequence("generator")),
@@ -50,8 +41,6 @@ REFUSED = {
     "__index__ 300": ((Index(300),), not_str("tuple"), OUT_OF_RANGE),
     "beyond C long": ([2**70], not_str("list"), "OverflowError: Python int too large to convert to C long"),
     "float item": ([1.0], not_str("list"), "TypeError: 'float' object cannot be interpreted as an integer"),
-    "str item": (["a"], not_str("list"), "TypeError: 'str' object cannot be interpreted as an integer"),
-    "nested list": ([[1]], not_str("list"), "TypeError: 'list' object cannot be interpreted as an integer"),
     "lone surrogate": ("a\udc80", surrogate_error("a\udc80"), "TypeError: Can't extract `str` to `Vec`"),
 }
 
@@ -62,35 +51,21 @@ def test_refused_data(measure, data, str_cause, bytes_cause):
     with pytest.raises(TypeError) as caught:
         measure(data)
     error = caught.value
-    assert type(error) is TypeError
-    assert str(error) == composed_message(str_cause, bytes_cause)
-    assert error.__notes__ == DATA_NOTE
-    assert error.__cause__ is None
-    assert not error.__suppress_context__
+    assert type(error) is TypeError and str(error) == composed_message(str_cause, bytes_cause)
+    assert error.__notes__ == ["while processing 'data'"]
+    assert error.__cause__ is None and not error.__suppress_context__
 
 
-class IterRaises:
+def raising(error):
     def __getitem__(self, i):
-        return 0
+        raise error
 
-    def __iter__(self):
-        raise ValueError("no iteration")
-
-
-class ItemRaisesWithCause:
-    def __getitem__(self, i):
-        try:
-            raise KeyError("inner")
-        except KeyError as inner:
-            raise ValueError("outer") from inner
+    return type("Raises", (), {"__getitem__": __getitem__})()
 
 
-def raising_item(error):
-    class ItemRaises:
-        def __getitem__(self, i):
-            raise error
-
-    return ItemRaises()
+def with_cause(error, cause):
+    error.__cause__ = cause
+    return error
 
 
 class BadStr(Exception):
@@ -98,28 +73,21 @@ class BadStr(Exception):
         raise RuntimeError("no str")
 
 
-def looping_cause():
-    error = ValueError("loop")
-    error.__cause__ = error
-    return error
-
-
-def two_step_loop():
-    first, second = ValueError("first"), ValueError("second")
-    first.__cause__, second.__cause__ = second, first
-    return first
-
+first = ValueError("first")
+loop_back = with_cause(first, ValueError("second"))
+loop_back.__cause__.__cause__ = first
 
 RAISING = {
-    "__iter__ raises": (IterRaises(), "ValueError: no iteration"),
-    "__getitem__ raises": (raising_item(RuntimeError("boom")), "RuntimeError: boom"),
-    "cause chain": (ItemRaisesWithCause(), "ValueError: outer, caused by KeyError: 'inner'"),
-    "str() fails": (raising_item(BadStr()), "BadStr: <exception str() failed>"),
-    "cause loops to itself": (raising_item(looping_cause()), "ValueError: loop"),
-    "cause loops back": (
-        raising_item(two_step_loop()),
-        "ValueError: first, caused by ValueError: second",
+    "__iter__ raises": (
+        type("IterRaises", (ItemsOnly,), {"__iter__": lambda self: 1 / 0})([]),
+        "ZeroDivisionError: division by zero",
     ),
+    "__getitem__ raises": (raising(RuntimeError("boom")), "RuntimeError: boom"),
+    "cause chain": (raising(with_cause(ValueError("outer"), KeyError("inner"))), "ValueError: outer, caused by KeyError: 'inner'"),
+    "str() fails": (raising(BadStr()), "BadStr: <exception str() failed>"),
+    # A chain that loops ends at the first exception seen twice.
+    "cause loops to itself": (raising(with_cause(e := ValueError("loop"), e)), "ValueError: loop"),
+    "cause loops back": (raising(loop_back), "ValueError: first, caused by ValueError: second"),
     "__index__ raises": ([Index(1), Index("x")], "TypeError: __index__ returned non-int (type str)"),
 }
 
@@ -127,46 +95,27 @@ RAISING = {
 @pytest.mark.parametrize("data, bytes_cause", RAISING.values(), ids=RAISING.keys())
 def test_iteration_failures_are_described_with_their_causes(data, bytes_cause):
     with pytest.raises(TypeError) as caught:
-        measure_entropy(data)
+        SHANNON.measure_entropy(data)
     assert str(caught.value) == composed_message(not_str(type(data).__qualname__), bytes_cause)
-    assert caught.value.__notes__ == DATA_NOTE
 
 
-class LyingLength:
-    """A sequence whose __len__ disagrees with what iteration yields."""
-
-    def __init__(self, length, items=b"abc"):
-        self.length, self.items = length, items
+class LyingLength(ItemsOnly):
+    def __init__(self, length):
+        super().__init__(b"abc")
+        self.length = length
 
     def __len__(self):
         if isinstance(self.length, Exception):
             raise self.length
         return self.length
 
-    def __getitem__(self, i):
-        return self.items[i]
 
-
-@pytest.mark.parametrize(
-    "length", [0, 1, 3, 1000, sys.maxsize, RuntimeError("no len")], ids=repr
-)
+@pytest.mark.parametrize("length", [0, 1, 1000, sys.maxsize, RuntimeError("no len")], ids=repr)
 def test_length_is_only_a_hint(length):
-    assert measure_entropy(LyingLength(length)) == measure_entropy(b"abc")
+    assert SHANNON.measure_entropy(LyingLength(length)) == SHANNON.measure_entropy(b"abc")
 
 
-def test_a_sequence_is_read_once_item_by_item():
-    seen = []
-
-    class Recording:
-        def __getitem__(self, i):
-            seen.append(i)
-            return b"xyz"[i]
-
-    assert measure_entropy(Recording()) == measure_entropy(b"xyz")
-    assert seen == [0, 1, 2, 3]
-
-
-def test_first_bad_item_ends_the_conversion():
+def test_the_first_bad_item_ends_the_conversion():
     touched = []
 
     class Watched(Index):
@@ -175,14 +124,5 @@ def test_first_bad_item_ends_the_conversion():
             return self.value
 
     with pytest.raises(TypeError):
-        measure_entropy([Watched(1), Watched(999), Watched(2)])
+        SHANNON.measure_entropy([Watched(1), Watched(999), Watched(2)])
     assert touched == [1, 999]
-
-
-def test_str_is_measured_as_utf8_and_bytes_of_a_str_subclass_too():
-    class Shouting(str):
-        def __str__(self):
-            return "IGNORED"
-
-    assert measure_entropy(Shouting("é")) == 1.0
-    assert measure_entropy(ItemsOnly([0xC3, 0xA9])) == 1.0

@@ -2,22 +2,10 @@
 with the sign of zero, for every kind of `data` the module accepts."""
 
 import array
-import math
-import os
 
 import pytest
 
-from support import (
-    MEASURES,
-    ByteArraySub,
-    BytesSub,
-    Index,
-    ItemsOnly,
-    StrSub,
-    assert_same_float,
-    reference_min,
-    reference_shannon,
-)
+from support import MEASURES, Index, ItemsOnly, reference_min, reference_shannon
 
 # content: (shannon, metric, normalized, min)
 WORKED = {
@@ -35,96 +23,62 @@ WORKED = {
 
 
 def representations(content: bytes):
-    """Every way of passing `content` as `data`."""
     forms = {
         "bytes": content,
-        "bytes subclass": BytesSub(content),
+        "bytes subclass": type("B", (bytes,), {})(content),
         "bytearray": bytearray(content),
-        "bytearray subclass": ByteArraySub(content),
+        "bytearray subclass": type("BA", (bytearray,), {})(content),
         "list": list(content),
         "tuple": tuple(content),
-        "array('B')": array.array("B", content),
-        "memoryview": memoryview(content),
+        "array": array.array("B", content),
         "__getitem__ only": ItemsOnly(content),
         "__index__ items": [Index(b) for b in content],
     }
     try:
-        text = content.decode()
+        forms["str"] = content.decode()
+        forms["str subclass"] = type("S", (str,), {})(forms["str"])
     except UnicodeDecodeError:
         pass
-    else:
-        forms["str"] = text
-        forms["str subclass"] = StrSub(text)
     return forms
 
 
-CASES = [
-    pytest.param(data, expected, id=f"{content[:12]!r}-{form}")
-    for content, expected in WORKED.items()
-    for form, data in representations(content).items()
-]
-
-
-@pytest.mark.parametrize("data, expected", CASES)
+@pytest.mark.parametrize(
+    "data, expected",
+    [
+        pytest.param(data, expected, id=f"{content[:12]!r}-{form}")
+        for content, expected in WORKED.items()
+        for form, data in representations(content).items()
+    ]
+    + [
+        pytest.param(range(97, 100), WORKED[b"abc"], id="range"),
+        pytest.param([True, False], WORKED[b"ab"], id="bools"),
+    ],
+)
 def test_worked_results(data, expected):
     results = [measure(data) for measure in MEASURES.values()]
     assert all(type(result) is float for result in results)
     assert [r.hex() for r in results] == [e.hex() for e in expected]
 
 
-@pytest.mark.parametrize(
-    "data, content",
-    [
-        (range(97, 100), b"abc"),
-        (range(256), bytes(range(256))),
-        ([True, False], b"\x01\x00"),
-        ([True, True, True], b"\x01\x01\x01"),
-        ([0, 255], b"\x00\xff"),
-        ("", b""),
-        ([], b""),
-    ],
-)
-def test_other_accepted_forms_measure_their_bytes(data, content):
-    for measure in MEASURES.values():
-        assert_same_float(measure(data), measure(content))
-
-
-# Longer inputs: (content, shannon, normalized). Around the seam between
-# the stored table (below 1000 bytes) and the fitted curve.
+# content: (shannon, normalized); around the seam between the stored table
+# (below 1000 bytes) and the fitted curve, and on the parallel path.
 LONG = {
     "1000 x 0..199": (bytes(range(200)) * 5, 7.643856189774741, 0.9792247600200558),
     "999 x 0..110": (bytes(range(111)) * 9, 6.794415866350121, 0.8706756524176352),
     "1000 x 0..99": (bytes(range(100)) * 10, 6.6438561897747395, 0.8511186397963425),
-    "1024 x 0..255": (bytes(range(256)) * 4, 8.0, 1.0),
     "1000 zeros": (bytes(1000), -0.0, -0.0),
+    "262144 x 0..255": (bytes(range(256)) * 1024, 8.0, 1.0),
 }
 
 
 @pytest.mark.parametrize("content, shannon, normalized", LONG.values(), ids=LONG.keys())
 def test_long_inputs(content, shannon, normalized):
-    assert_same_float(MEASURES["shannon"](content), shannon)
-    assert_same_float(MEASURES["metric"](content), shannon * 0.125)
-    assert_same_float(MEASURES["normalized"](content), normalized)
-    assert_same_float(MEASURES["min"](content), reference_min(content))
+    expected = [shannon, shannon * 0.125, normalized, reference_min(content)]
+    assert [m(content).hex() for m in MEASURES.values()] == [e.hex() for e in expected]
 
 
 @pytest.mark.parametrize("length", [262_143, 262_144, 262_145, 1 << 20])
-def test_both_counting_paths_agree_with_the_reference(length):
-    # From 262,144 bytes on the histogram is counted in parallel.
-    content = (bytes(range(256)) * (length // 256 + 1))[:length]
-    content = content[:-7] + b"\x00" * 7  # not quite uniform
-    shannon = reference_shannon(content)
-    assert_same_float(MEASURES["shannon"](content), shannon)
-    assert_same_float(MEASURES["metric"](content), shannon * 0.125)
-    assert_same_float(MEASURES["min"](content), reference_min(content))
-    assert 0.0 < MEASURES["normalized"](content) <= 1.0
-
-
-def test_uniform_long_input_is_exactly_eight_bits():
-    content = bytes(range(256)) * 1024
-    assert [m(content) for m in MEASURES.values()] == [8.0, 1.0, 1.0, 8.0]
-
-
-def test_random_data_scores_near_one_normalized():
-    for n in (1000, 5000, 300_000):
-        assert math.isclose(MEASURES["normalized"](os.urandom(n)), 1.0, abs_tol=5e-3), n
+def test_both_counting_paths_match_the_reference(length):
+    content = (bytes(range(256)) * (length // 256 + 1))[: length - 7] + bytes(7)
+    assert MEASURES["shannon"](content).hex() == reference_shannon(content).hex()
+    assert MEASURES["min"](content).hex() == reference_min(content).hex()
