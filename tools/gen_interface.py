@@ -132,7 +132,8 @@ def load_interface(path: pathlib.Path) -> Interface:
 
     tables = raw["modules"]
     for i, table in enumerate(tables):
-        _fields(table, f"modules[{i}]", {"name", "doc", "members", "introspection_symbol", "introspection_id"})
+        _fields(table, f"modules[{i}]",
+                {"name", "doc", "members", "introspection_symbol", "introspection_id"})
     names = [table["name"] for table in tables]
     built: dict[str, Module] = {}
 
@@ -151,7 +152,8 @@ def load_interface(path: pathlib.Path) -> Interface:
                     raise InterfaceError(f"module {name}: member {member} is no module or function of it")
                 members.append(found[0])
             built[name] = Module(name, table["doc"], tuple(members),
-                                 _u64(table["introspection_symbol"], name), _u64(table["introspection_id"], name))
+                                 _u64(table["introspection_symbol"], name),
+                                 _u64(table["introspection_id"], name))
         return built[name]
 
     build(names[0], ())
@@ -225,8 +227,8 @@ def emit_cpp_header(interface: Interface) -> str:
     out.append("")
 
     for module in interface.modules:
-        members = ", ".join(
-            f"ModuleId::{m.name}" if isinstance(m, Module) else f"&{m.cpp_name}_method" for m in module.members)
+        members = ", ".join(f"ModuleId::{m.name}" if isinstance(m, Module) else f"&{m.cpp_name}_method"
+                            for m in module.members)
         out.append(f"inline constexpr ModuleMember {module.name}_members[] = {{{members}}};")
     out += ["", "// Indexed by ModuleId.", "inline constexpr ModuleInterface modules[] = {"]
     for module in interface.modules:

@@ -59,8 +59,11 @@ BINDING_FAILURES = [
     (ping, (), {"x": 1, "X": 2}, "ping() got an unexpected keyword argument 'X'"),
     (ping, (), {"a\udc80": 1}, f"ping() got an unexpected keyword argument 'a{REPLACED}'"),
     (m.measure_entropy, (), {}, "measure_entropy() missing 1 required positional argument: 'data'"),
-    (m.measure_entropy, (b"ab",), {"data": b"c"}, "measure_entropy() got multiple values for argument 'data'"),
-    (m.measure_metric_entropy, (), {"x": 1}, "measure_metric_entropy() got an unexpected keyword argument 'x'"),
+    (m.measure_entropy, (b"a",), {"data": b"c"}, "measure_entropy() got multiple values for argument 'data'"),
+    (
+        m.measure_metric_entropy, (), {"x": 1},
+        "measure_metric_entropy() got an unexpected keyword argument 'x'",
+    ),
     (
         m.measure_normalized_metric_entropy, (b"a", b"b"), {},
         "measure_normalized_metric_entropy() takes 1 positional arguments but 2 were given",
@@ -70,7 +73,9 @@ BINDING_FAILURES = [
 ]
 
 
-@pytest.mark.parametrize("function, args, kwargs, message", BINDING_FAILURES, ids=[f[3] for f in BINDING_FAILURES])
+@pytest.mark.parametrize(
+    "function, args, kwargs, message", BINDING_FAILURES, ids=[failure[3] for failure in BINDING_FAILURES]
+)
 def test_binding_failures(function, args, kwargs, message):
     with pytest.raises(TypeError) as caught:
         function(*args, **kwargs)

@@ -31,7 +31,11 @@ def surrogate_error(text):
 OUT_OF_RANGE = "OverflowError: out of range integral type conversion attempted"
 REFUSED = {
     "int": (5, not_str("int"), not_sequence("int")),
-    "None": (None, "TypeError: 'None' is not an instance of 'str'", "TypeError: 'None' is not an instance of 'Sequence'"),
+    "None": (
+        None,
+        "TypeError: 'None' is not an instance of 'str'",
+        "TypeError: 'None' is not an instance of 'Sequence'",
+    ),
     "dict": ({0: 1}, not_str("dict"), not_sequence("dict")),
     "set": ({1, 2}, not_str("set"), not_sequence("set")),
     "generator": ((b for b in b"ab"), not_str("generator"), not_sequence("generator")),
@@ -83,7 +87,10 @@ RAISING = {
         "ZeroDivisionError: division by zero",
     ),
     "__getitem__ raises": (raising(RuntimeError("boom")), "RuntimeError: boom"),
-    "cause chain": (raising(with_cause(ValueError("outer"), KeyError("inner"))), "ValueError: outer, caused by KeyError: 'inner'"),
+    "cause chain": (
+        raising(with_cause(ValueError("outer"), KeyError("inner"))),
+        "ValueError: outer, caused by KeyError: 'inner'",
+    ),
     "str() fails": (raising(BadStr()), "BadStr: <exception str() failed>"),
     # A chain that loops ends at the first exception seen twice.
     "cause loops to itself": (raising(with_cause(e := ValueError("loop"), e)), "ValueError: loop"),

@@ -28,7 +28,9 @@ def run(error, call):
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
 
 
-@pytest.mark.parametrize("call", ["talvora.shannon_entropy_algo.measure_entropy(Raises())", "talvora.ping(Raises())"])
+@pytest.mark.parametrize(
+    "call", ["talvora.shannon_entropy_algo.measure_entropy(Raises())", "talvora.ping(Raises())"]
+)
 def test_panic_exception_from_python_aborts_with_its_report(call):
     result = run("PanicException", call)
     assert result.returncode == -signal.SIGABRT and "survived" not in result.stdout
@@ -40,6 +42,10 @@ def test_panic_exception_from_python_aborts_with_its_report(call):
 
 
 def test_subclass_of_panic_exception_is_an_ordinary_error():
-    result = run("type('Milder', (PanicException,), {})", "try:\n    talvora.ping(Raises())\nexcept BaseException as e:\n    print(type(e).__name__, e.__notes__)")
+    catch = (
+        "try:\n    talvora.ping(Raises())\n"
+        "except BaseException as e:\n    print(type(e).__name__, e.__notes__)"
+    )
+    result = run("type('Milder', (PanicException,), {})", catch)
     assert result.returncode == 0, result.stderr
     assert result.stdout == "Milder [\"while processing 'x'\"]\nsurvived\n"

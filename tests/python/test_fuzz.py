@@ -19,7 +19,9 @@ scalars = (
 )
 objects = st.recursive(
     scalars,
-    lambda children: st.lists(children, max_size=6).flatmap(lambda items: st.sampled_from([items, tuple(items), ItemsOnly(items)]))
+    lambda children: st.lists(children, max_size=6).flatmap(
+        lambda items: st.sampled_from([items, tuple(items), ItemsOnly(items)])
+    )
     | st.dictionaries(st.integers(0, 255), children, max_size=3)
     | st.frozensets(st.integers(0, 255), max_size=3),
     max_leaves=12,

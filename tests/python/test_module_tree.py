@@ -18,12 +18,13 @@ from support import SHANNON
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 INTERFACE = tomllib.loads((ROOT / "src/module/interface.toml").read_text())
+SHANNON_ALL = ["measure_entropy", "measure_metric_entropy", "measure_normalized_metric_entropy"]
 MODULES = {"talvora": talvora, "shannon_entropy_algo": SHANNON, "min_entropy_algo": talvora.min_entropy_algo}
 
 
 def test_members_and_all():
     assert talvora.__all__ == ["shannon_entropy_algo", "min_entropy_algo", "ping"]
-    assert SHANNON.__all__ == ["measure_entropy", "measure_metric_entropy", "measure_normalized_metric_entropy"]
+    assert SHANNON.__all__ == SHANNON_ALL
     assert talvora.min_entropy_algo.__all__ == ["measure_entropy"]
     for module in MODULES.values():
         assert [name for name in vars(module) if not name.startswith("__")] == module.__all__
@@ -39,7 +40,8 @@ def test_names_docstrings_and_signatures():
         assert function.__module__ == described["module"]
         # The interpreter splits the stored text-signature header off.
         assert function.__doc__ == (described["doc"] or None)
-        assert str(inspect.signature(function)) == f"({', '.join(p['name'] for p in described['parameters'])})"
+        parameters = ", ".join(p["name"] for p in described["parameters"])
+        assert str(inspect.signature(function)) == f"({parameters})"
 
 
 def test_submodules_are_attributes_not_packages():
@@ -56,7 +58,7 @@ def test_reimport_reuses_the_cached_submodules(monkeypatch):
     assert again is not talvora and again.ping is not talvora.ping
     assert again.shannon_entropy_algo is SHANNON and again.min_entropy_algo is talvora.min_entropy_algo
     assert again.__all__ == talvora.__all__ and again.__all__ is not talvora.__all__
-    assert SHANNON.__all__ == ["measure_entropy", "measure_metric_entropy", "measure_normalized_metric_entropy"]
+    assert SHANNON.__all__ == SHANNON_ALL
 
 
 @pytest.mark.parametrize("name", ["shannon_entropy_algo", "min_entropy_algo"])
@@ -84,7 +86,8 @@ def test_second_interpreter_is_refused_and_the_first_keeps_working():
 
 
 class ModuleDef(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_void_p) for name in ("ob_refcnt", "ob_type", "m_init", "m_index", "m_copy")] + [
+    _head = ("ob_refcnt", "ob_type", "m_init", "m_index", "m_copy")
+    _fields_ = [(name, ctypes.c_void_p) for name in _head] + [
         ("m_name", ctypes.c_char_p),
         ("m_doc", ctypes.c_char_p),
         ("m_size", ctypes.c_ssize_t),
@@ -125,7 +128,8 @@ def test_only_the_init_functions_are_exported_and_libpython_is_not_needed():
             for s in elf.get_section_by_name(".dynsym").iter_symbols()
             if s["st_shndx"] != "SHN_UNDEF" and s["st_info"]["bind"] != "STB_LOCAL"
         }
-        needed = [t.needed for t in elf.get_section_by_name(".dynamic").iter_tags() if t.entry.d_tag == "DT_NEEDED"]
+        dynamic = elf.get_section_by_name(".dynamic").iter_tags()
+        needed = [tag.needed for tag in dynamic if tag.entry.d_tag == "DT_NEEDED"]
     init = {f"PyInit_{name}" for name in MODULES}
     assert init <= exported and all(s in init or s.startswith("PYO3_INTROSPECTION_1_") for s in exported)
     assert not any("libpython" in library for library in needed)
