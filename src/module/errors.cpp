@@ -94,8 +94,9 @@ PyObject* normalize_error(PyErrValue& error) noexcept {
             fatal_failure("Re-entrant normalization of PyErrState detected");
     }
     if (state.once.load(std::memory_order_acquire) != NORMALIZED) {
-        // Raising may run Python code of other threads' making; wait for a
-        // concurrent normaliser without holding the interpreter.
+        // Detached, so that a thread that finds another one normalising this
+        // value waits without holding the interpreter; the one that runs
+        // attaches again just for the step.
         const Detachment detachment = detach();
         for (int seen = state.once.load(std::memory_order_acquire); seen != NORMALIZED;
              seen = state.once.load(std::memory_order_acquire)) {
