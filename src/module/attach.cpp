@@ -60,11 +60,7 @@ GilStateAttachment::~GilStateAttachment() {
     PyGILState_Release(state_);
 }
 
-void release_reference(PyObject* object) noexcept {
-    if (attach_count > 0) {
-        Py_DECREF(object);
-        return;
-    }
+void postpone_release(PyObject* object) noexcept {
     PendingReleasePool& pool = pending_release_pool;
     std::lock_guard lock(pool.mutex);
     if (pool.pending.size() == pool.pending.capacity())

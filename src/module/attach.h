@@ -49,9 +49,17 @@ class GilStateAttachment {
     PyGILState_STATE state_;
 };
 
+// Queues a reference released on a thread that is not attached.
+void postpone_release(PyObject* object) noexcept;
+
 // Releases one strong reference: at once when this thread is attached, else
 // queued until some thread next enters the module or re-attaches.
-void release_reference(PyObject* object) noexcept;
+inline void release_reference(PyObject* object) noexcept {
+    if (attach_count > 0)
+        Py_DECREF(object);
+    else
+        postpone_release(object);
+}
 // Releases everything queued, in queue order.
 void drain_pending_releases() noexcept;
 

@@ -18,9 +18,8 @@ OwnedBytes copy_bytes(const char* bytes, Py_ssize_t size) noexcept {
     return OwnedBytes(first, first + size);
 }
 
+// The Str attempt on a str.
 PyResult<OwnedBytes> extract_str(PyObject* data) noexcept {
-    if (!PyUnicode_Check(data))
-        return type_mismatch_error(data, reinterpret_cast<PyObject*>(&PyUnicode_Type));
     Py_ssize_t size;
     const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
     if (utf8 == nullptr) return fetch_error(); // lone surrogates
@@ -66,16 +65,24 @@ PyResult<OwnedBytes> extract_bytes(PyObject* data) noexcept {
 } // namespace
 
 PyResult<BytesOrStr> convert_data(PyObject* data) noexcept {
-    PyResult<OwnedBytes> str = extract_str(data);
-    if (str.ok()) return BytesOrStr{BytesOrStr::Variant::Str, std::move(str.value())};
-    PyErrValue str_error = variant_field_error(str.take_error(), "BytesOrStr::Str");
-
+    MaybeError str_error;
+    if (PyUnicode_Check(data)) {
+        PyResult<OwnedBytes> str = extract_str(data);
+        if (str.ok()) return BytesOrStr{BytesOrStr::Variant::Str, std::move(str.value())};
+        str_error = str.take_error();
+    }
     PyResult<OwnedBytes> bytes = extract_bytes(data);
     if (bytes.ok()) return BytesOrStr{BytesOrStr::Variant::Bytes, std::move(bytes.value())};
-    PyErrValue bytes_error = variant_field_error(bytes.take_error(), "BytesOrStr::Bytes");
 
+    // The Str attempt's error on anything but a str is made only now that it
+    // is reported: most calls pass bytes, and for a short input making
+    // exception objects would cost several times the measure itself.
+    if (!str_error)
+        str_error = type_mismatch_error(data, reinterpret_cast<PyObject*>(&PyUnicode_Type));
+    PyErrValue str_field_error = variant_field_error(std::move(*str_error), "BytesOrStr::Str");
+    PyErrValue bytes_field_error = variant_field_error(bytes.take_error(), "BytesOrStr::Bytes");
     return annotate_argument_error(
-        "data", variant_union_error(std::move(str_error), std::move(bytes_error)));
+        "data", variant_union_error(std::move(str_field_error), std::move(bytes_field_error)));
 }
 
 } // namespace talvora
