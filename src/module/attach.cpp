@@ -56,8 +56,8 @@ GilStateAttachment::GilStateAttachment() noexcept : state_(PyGILState_Ensure()) 
 }
 
 GilStateAttachment::~GilStateAttachment() {
-    --attach_count;
     PyGILState_Release(state_);
+    --attach_count;
 }
 
 void postpone_release(PyObject* object) noexcept {
