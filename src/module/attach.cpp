@@ -1,0 +1,86 @@
+// src/module/attach.cpp: attach_count, detaching and the PendingReleasePool.
+#include "module/attach.h"
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+
+#include "module/fatal.h"
+#include "module/owned.h"
+
+namespace talvora {
+
+constinit thread_local std::int64_t attach_count = 0;
+
+namespace {
+
+// References whose release fell on a thread that was not attached. The pool
+// is constant-initialised; `created` is set by the first queued reference, so
+// until then a drain costs a single load.
+struct PendingReleasePool {
+    std::atomic<bool> created{false};
+    std::mutex mutex;
+    std::vector<PyObject*, FatalAllocator<PyObject*>> pending;
+};
+
+constinit PendingReleasePool pending_release_pool;
+
+} // namespace
+
+EntryScope::EntryScope() noexcept {
+    if (attach_count < 0) {
+        if (attach_count == -1)
+            fatal_failure(
+                "Attaching a thread to the interpreter is prohibited while a __traverse__ "
+                "implementation is running.");
+        fatal_failure("Attaching a thread to the interpreter is currently prohibited.");
+    }
+    ++attach_count;
+    drain_pending_releases();
+}
+
+Detachment detach() noexcept {
+    const std::int64_t saved = attach_count;
+    attach_count = 0;
+    return {saved, PyEval_SaveThread()};
+}
+
+void reattach(Detachment detachment) noexcept {
+    attach_count = detachment.saved_count;
+    PyEval_RestoreThread(detachment.thread_state);
+    drain_pending_releases();
+}
+
+GilStateAttachment::GilStateAttachment() noexcept : state_(PyGILState_Ensure()) {
+    ++attach_count;
+}
+
+GilStateAttachment::~GilStateAttachment() {
+    PyGILState_Release(state_);
+    --attach_count;
+}
+
+void postpone_release(PyObject* object) noexcept {
+    PendingReleasePool& pool = pending_release_pool;
+    std::lock_guard lock(pool.mutex);
+    if (pool.pending.size() == pool.pending.capacity())
+        pool.pending.reserve(pool.pending.empty() ? 4 : 2 * pool.pending.capacity());
+    pool.pending.push_back(object);
+    pool.created.store(true, std::memory_order_release);
+}
+
+void drain_pending_releases() noexcept {
+    PendingReleasePool& pool = pending_release_pool;
+    if (!pool.created.load(std::memory_order_acquire)) return;
+    std::vector<PyObject*, FatalAllocator<PyObject*>> taken;
+    {
+        std::lock_guard lock(pool.mutex);
+        if (pool.pending.empty()) return;
+        taken.swap(pool.pending);
+    }
+    // Outside the lock: a release may run finalisers that queue more.
+    for (PyObject* object : taken)
+        Py_DECREF(object);
+}
+
+} // namespace talvora

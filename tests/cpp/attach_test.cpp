@@ -1,0 +1,107 @@
+// tests/cpp/attach_test.cpp: attach_count, the postponed release of
+// references, and InterpreterOnceCell, with real threads.
+#include "module/attach.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "module/once_cell.h"
+#include "python_fixture.h"
+
+namespace talvora {
+namespace {
+
+using testing::PythonTest;
+using testing::run_python;
+using testing::take_exception_text;
+
+// Runs `body` on `count` new threads that hold the interpreter in turn,
+// while this thread waits detached.
+template <class Body> void on_threads(int count, Body body) {
+    const Detachment detachment = detach();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&, i] {
+            PyGILState_STATE state = PyGILState_Ensure();
+            body(i);
+            PyGILState_Release(state);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    reattach(detachment);
+}
+
+using AttachTest = PythonTest;
+
+TEST_F(AttachTest, ReleasesFromAnUnattachedThreadWaitForTheNextEntryInQueueOrder) {
+    PyRef log = run_python("result = []");
+    PyRef noisy = run_python("class Noisy:\n"
+                             "    def __init__(self, name, log): self.name, self.log = name, log\n"
+                             "    def __del__(self): self.log.append(self.name)\n"
+                             "result = Noisy");
+    PyObject* first = PyObject_CallFunction(noisy.get(), "sO", "first", log.get());
+    PyObject* second = PyObject_CallFunction(noisy.get(), "sO", "second", log.get());
+    on_threads(1, [&](int) {
+        EXPECT_EQ(attach_count, 0);
+        release_reference(first);
+        release_reference(second);
+        EXPECT_EQ(PyList_GET_SIZE(log.get()), 0) << "released at once";
+    });
+    // Re-attaching this thread drained the queue.
+    PyRef order = PyRef::steal(PyObject_Repr(log.get()));
+    EXPECT_STREQ(PyUnicode_AsUTF8(order.get()), "['first', 'second']");
+    EXPECT_EQ(attach_count, 1);
+}
+
+using AttachDeathTest = PythonTest;
+
+TEST_F(AttachDeathTest, EnteringAProhibitedThreadIsFatal) {
+    EXPECT_DEATH((attach_count = -1, EntryScope()),
+                 "prohibited while a __traverse__ implementation is running");
+    EXPECT_DEATH((attach_count = -2, EntryScope()),
+                 "Attaching a thread to the interpreter is currently prohibited.");
+}
+
+using OnceCellTest = PythonTest;
+
+TEST_F(OnceCellTest, ConcurrentReadersRunTheInitialiserOnceAndShareItsValue) {
+    static constinit InterpreterOnceCell cell;
+    std::atomic<int> runs{0};
+    std::vector<PyObject*> seen(4, nullptr);
+    on_threads(4, [&](int i) {
+        EntryScope entry;
+        seen[i] =
+            cell.get_or_init([&]() -> PyResult<PyRef> {
+                    ++runs;
+                    run_python("import time\ntime.sleep(0.05)"); // the others arrive meanwhile
+                    return PyRef::steal(PyList_New(0));
+                })
+                .value();
+    });
+    EXPECT_EQ(runs, 1);
+    for (PyObject* value : seen)
+        EXPECT_EQ(value, seen[0]);
+}
+
+TEST_F(OnceCellTest, AFailedInitialiserLeavesTheCellEmptyForTheNextReader) {
+    static constinit InterpreterOnceCell cell;
+    int runs = 0;
+    auto initializer = [&]() -> PyResult<PyRef> {
+        if (++runs == 1) return type_error(Text("first attempt fails"));
+        return PyRef::steal(PyLong_FromLong(7));
+    };
+    PyResult<PyObject*> failed = cell.get_or_init(initializer);
+    ASSERT_FALSE(failed.ok());
+    restore_error(failed.take_error());
+    EXPECT_EQ(take_exception_text(), "TypeError: first attempt fails");
+    PyObject* filled = cell.get_or_init(initializer).value();
+    EXPECT_EQ(PyLong_AsLong(filled), 7);
+    EXPECT_EQ(cell.get_or_init(initializer).value(), filled);
+    EXPECT_EQ(runs, 2);
+}
+
+} // namespace
+} // namespace talvora
