@@ -27,7 +27,8 @@ pytestmark = [
     pytest.mark.skipif(DEBUG_INTERPRETER or SANITIZED, reason="runs on the release interpreter only"),
 ]
 
-# Each line either type-checks cleanly or must be reported by mypy.
+# Each line after the header either type-checks cleanly or must be reported.
+SNIPPET_HEADER = ["from typing import assert_type", "import talvora", "from talvora import min_entropy_algo"]
 ACCEPTED = [
     "assert_type(talvora.shannon_entropy_algo.measure_entropy(b'x'), float)",
     "assert_type(talvora.shannon_entropy_algo.measure_metric_entropy('text'), float)",
@@ -44,12 +45,19 @@ REFUSED = [
 ]
 
 
+def run(command, **options):
+    """Runs a command that must succeed and returns its standard output; a
+    failure shows all that it wrote."""
+    result = subprocess.run(command, capture_output=True, text=True, **options)
+    assert result.returncode == 0, f"{command}:\n{result.stdout}{result.stderr}"
+    return result.stdout
+
+
 def check_snippet(python, workdir, env=None):
     """Runs mypy (strict) on ACCEPTED and REFUSED lines; returns the line
     numbers it reported and its output."""
     snippet = workdir / "snippet.py"
-    header = ["from typing import assert_type", "import talvora", "from talvora import min_entropy_algo"]
-    snippet.write_text("\n".join(header + ACCEPTED + REFUSED) + "\n")
+    snippet.write_text("\n".join(SNIPPET_HEADER + ACCEPTED + REFUSED) + "\n")
     result = subprocess.run(
         [python, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", os.devnull, snippet.name],
         cwd=workdir, env=env, capture_output=True, text=True)
@@ -58,7 +66,7 @@ def check_snippet(python, workdir, env=None):
 
 
 def assert_snippet_checked(reported, output):
-    first_refused = 4 + len(ACCEPTED)
+    first_refused = len(SNIPPET_HEADER) + len(ACCEPTED) + 1
     assert reported == set(range(first_refused, first_refused + len(REFUSED))), output
 
 
@@ -68,10 +76,8 @@ def built_tree_env():
 
 
 def test_stubtest_finds_no_difference_from_the_extension(tmp_path):
-    result = subprocess.run([sys.executable, ROOT / "tools/stubtest.py"], cwd=tmp_path, env=built_tree_env(),
-                            capture_output=True, text=True)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert "no issues found in 3 modules" in result.stdout
+    output = run([sys.executable, ROOT / "tools/stubtest.py"], cwd=tmp_path, env=built_tree_env())
+    assert "no issues found in 3 modules" in output
 
 
 def test_mypy_uses_the_stubs_next_to_the_extension(tmp_path):
@@ -85,8 +91,7 @@ def test_wheel_installs_extension_and_stubs(tmp_path):
     env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
     env["CMAKE_BUILD_PARALLEL_LEVEL"] = os.environ.get("TALVORA_JOBS", "2")
     dist = tmp_path / "dist"
-    subprocess.run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", dist, ROOT],
-                   env=env, check=True, capture_output=True)
+    run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", dist, ROOT], env=env)
     (wheel,) = dist.glob("talvora-*.whl")
     names = set(zipfile.ZipFile(wheel).namelist())
     assert STUB_FILES <= names
@@ -94,14 +99,12 @@ def test_wheel_installs_extension_and_stubs(tmp_path):
 
     venv.create(tmp_path / "venv", system_site_packages=True, with_pip=True)
     python = str(tmp_path / "venv/bin/python")
-    subprocess.run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", wheel],
-                   env=env, check=True, capture_output=True)
+    run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", wheel], env=env)
     work = tmp_path / "elsewhere"
     work.mkdir()
-    used = subprocess.run(
-        [python, "-c", "import talvora; print(talvora.__file__);"
-         "print(talvora.shannon_entropy_algo.measure_entropy(b'hello world').hex())"],
-        cwd=work, env=env, check=True, capture_output=True, text=True).stdout.split()
+    used = run([python, "-c", "import talvora; print(talvora.__file__);"
+                "print(talvora.shannon_entropy_algo.measure_entropy(b'hello world').hex())"],
+               cwd=work, env=env).split()
     assert used[0].startswith(str(tmp_path / "venv/lib/python3.14/site-packages/"))
     assert used[1] == (2.8453509366224368).hex()
     assert_snippet_checked(*check_snippet(python, work, env))
