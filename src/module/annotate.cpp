@@ -13,7 +13,8 @@ PyObject* argument_note(std::string_view parameter) noexcept {
     if (writer == nullptr) return nullptr;
     const bool written =
         PyUnicodeWriter_WriteUTF8(writer, "while processing '", -1) == 0 &&
-        PyUnicodeWriter_WriteUTF8(writer, parameter.data(), static_cast<Py_ssize_t>(parameter.size())) == 0 &&
+        PyUnicodeWriter_WriteUTF8(writer, parameter.data(),
+                                  static_cast<Py_ssize_t>(parameter.size())) == 0 &&
         PyUnicodeWriter_WriteChar(writer, '\'') == 0;
     if (!written) {
         PyUnicodeWriter_Discard(writer);

@@ -30,8 +30,9 @@ constinit PendingReleasePool pending_release_pool;
 EntryScope::EntryScope() noexcept {
     if (attach_count < 0) {
         if (attach_count == -1)
-            fatal_failure("Attaching a thread to the interpreter is prohibited while a __traverse__ "
-                          "implementation is running.");
+            fatal_failure(
+                "Attaching a thread to the interpreter is prohibited while a __traverse__ "
+                "implementation is running.");
         fatal_failure("Attaching a thread to the interpreter is currently prohibited.");
     }
     ++attach_count;
@@ -50,7 +51,9 @@ void reattach(Detachment detachment) noexcept {
     drain_pending_releases();
 }
 
-GilStateAttachment::GilStateAttachment() noexcept : state_(PyGILState_Ensure()) { ++attach_count; }
+GilStateAttachment::GilStateAttachment() noexcept : state_(PyGILState_Ensure()) {
+    ++attach_count;
+}
 
 GilStateAttachment::~GilStateAttachment() {
     --attach_count;

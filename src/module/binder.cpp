@@ -28,7 +28,8 @@ struct Binding {
     MaybeError place_keyword(PyObject* keyword, std::string_view name, PyObject* value) noexcept {
         const std::size_t positional_count = signature.positional_names.size();
         for (std::size_t j = 0; j < signature.keyword_only.size(); ++j)
-            if (signature.keyword_only[j].name == name) return fill(positional_count + j, name, value);
+            if (signature.keyword_only[j].name == name)
+                return fill(positional_count + j, name, value);
         for (std::size_t j = 0; j < positional_count; ++j) {
             if (signature.positional_names[j] != name) continue;
             if (j < signature.positional_only_count) {
@@ -70,18 +71,21 @@ MaybeError bind_arguments(const CallSignature& signature, PyObject* const* args,
         }
     }
     if (!binding.positional_only_by_keyword.empty())
-        return type_error(positional_only_passed_as_keyword(signature, binding.positional_only_by_keyword));
+        return type_error(
+            positional_only_passed_as_keyword(signature, binding.positional_only_by_keyword));
 
     Names missing;
     if (given < signature.required_positional_count) {
         for (std::size_t j = 0; j < signature.required_positional_count; ++j)
             if (slots[j] == nullptr) missing.push_back(signature.positional_names[j]);
-        if (!missing.empty()) return type_error(missing_arguments(signature, MissingKind::Positional, missing));
+        if (!missing.empty())
+            return type_error(missing_arguments(signature, MissingKind::Positional, missing));
     }
     for (std::size_t j = 0; j < signature.keyword_only.size(); ++j)
         if (signature.keyword_only[j].required && slots[positional_count + j] == nullptr)
             missing.push_back(signature.keyword_only[j].name);
-    if (!missing.empty()) return type_error(missing_arguments(signature, MissingKind::Keyword, missing));
+    if (!missing.empty())
+        return type_error(missing_arguments(signature, MissingKind::Keyword, missing));
     return std::nullopt;
 }
 

@@ -28,9 +28,8 @@ PyResult<PyRef> import_attribute(const char* module_name, const char* attribute)
 
 PyObject* interned(InterpreterOnceCell& cell, const char* text) noexcept {
     return cell
-        .get_or_init([text]() -> PyResult<PyRef> {
-            return must_create(PyUnicode_InternFromString(text));
-        })
+        .get_or_init(
+            [text]() -> PyResult<PyRef> { return must_create(PyUnicode_InternFromString(text)); })
         .value();
 }
 
@@ -64,7 +63,8 @@ PyObject* sequence_abc() noexcept {
     PyResult<PyObject*> sequence = cell.get_or_init([]() -> PyResult<PyRef> {
         PyResult<PyRef> found = import_attribute("collections.abc", "Sequence");
         if (found.ok() && !PyType_Check(found.value().get()))
-            return type_mismatch_error(found.value().get(), reinterpret_cast<PyObject*>(&PyType_Type));
+            return type_mismatch_error(found.value().get(),
+                                       reinterpret_cast<PyObject*>(&PyType_Type));
         return found;
     });
     if (!sequence.ok())

@@ -31,11 +31,13 @@ struct CallSignature {
     std::size_t required_positional_count;
     std::span<const KeywordOnlyParameter> keyword_only;
 
-    std::size_t slot_count() const noexcept { return positional_names.size() + keyword_only.size(); }
+    std::size_t slot_count() const noexcept {
+        return positional_names.size() + keyword_only.size();
+    }
 };
 
 // The vectorcall convention of METH_FASTCALL | METH_KEYWORDS functions.
-using EntryFunction = PyObject* (*)(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+using EntryFunction = PyObject* (*)(PyObject * module, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames) noexcept;
 
 // Fills `slots` (one per positional, then one per keyword-only parameter,

@@ -74,8 +74,8 @@ PyResult<BytesOrStr> convert_data(PyObject* data) noexcept {
     if (bytes.ok()) return BytesOrStr{BytesOrStr::Variant::Bytes, std::move(bytes.value())};
     PyErrValue bytes_error = variant_field_error(bytes.take_error(), "BytesOrStr::Bytes");
 
-    return annotate_argument_error("data",
-                                   variant_union_error(std::move(str_error), std::move(bytes_error)));
+    return annotate_argument_error(
+        "data", variant_union_error(std::move(str_error), std::move(bytes_error)));
 }
 
 } // namespace talvora

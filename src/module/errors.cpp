@@ -85,7 +85,8 @@ PyErrValue fetch_error() noexcept {
 }
 
 PyObject* normalize_error(PyErrValue& error) noexcept {
-    if (!error.state_) fatal_failure("PyErr state should never be invalid outside of normalization");
+    if (!error.state_)
+        fatal_failure("PyErr state should never be invalid outside of normalization");
     PyErrValue::State& state = *error.state_;
     {
         std::lock_guard lock(state.mutex);

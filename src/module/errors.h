@@ -81,7 +81,7 @@ class PyErrValue {
     struct State {
         std::mutex mutex;
         std::optional<std::thread::id> normalizing_thread; // guarded by mutex
-        std::atomic<int> once; // the normalisation once-guard
+        std::atomic<int> once;                             // the normalisation once-guard
         Form form;
     };
     explicit PyErrValue(Form form, bool starts_normalized) noexcept;
@@ -127,13 +127,16 @@ PyErrValue fetch_error() noexcept;
 PyObject* normalize_error(PyErrValue& error) noexcept;
 
 // A CPython constructor returned null where the system cannot go on.
-[[noreturn]] void api_call_failed(std::source_location where = std::source_location::current()) noexcept;
+[[noreturn]] void
+api_call_failed(std::source_location where = std::source_location::current()) noexcept;
 // `object` if a constructor produced one, else api_call_failed.
-PyRef must_create(PyObject* object, std::source_location where = std::source_location::current()) noexcept;
+PyRef must_create(PyObject* object,
+                  std::source_location where = std::source_location::current()) noexcept;
 // fatal_failure with the message followed by ": " and a description of the
 // error (its type, value and traceback).
-[[noreturn]] void fatal_failure(std::string_view message, PyErrValue error,
-                                std::source_location where = std::source_location::current()) noexcept;
+[[noreturn]] void
+fatal_failure(std::string_view message, PyErrValue error,
+              std::source_location where = std::source_location::current()) noexcept;
 // A PanicException came back from Python: print it and abort.
 [[noreturn]] void resume_fatal_from_python(PyRef exception) noexcept;
 

@@ -17,9 +17,9 @@ void append_traceback(Text& text, PyObject* exception) noexcept {
     PyRef traceback = PyRef::steal(PyException_GetTraceback(exception));
     if (!traceback) return;
     PyRef module = PyRef::steal(PyImport_ImportModule("traceback"));
-    PyRef lines = module ? PyRef::steal(PyObject_CallMethod(module.get(), "format_tb", "O",
-                                                            traceback.get()))
-                         : PyRef();
+    PyRef lines =
+        module ? PyRef::steal(PyObject_CallMethod(module.get(), "format_tb", "O", traceback.get()))
+               : PyRef();
     PyRef separator = must_create(PyUnicode_FromString(""));
     PyRef joined = lines ? PyRef::steal(PyUnicode_Join(separator.get(), lines.get())) : PyRef();
     if (!joined) {
@@ -47,7 +47,8 @@ void api_call_failed(std::source_location where) noexcept {
     fatal_failure("PyObject pointer is null", where);
 }
 
-void fatal_failure(std::string_view message, PyErrValue error, std::source_location where) noexcept {
+void fatal_failure(std::string_view message, PyErrValue error,
+                   std::source_location where) noexcept {
     PyObject* exception = normalize_error(error);
     Text report(message);
     report.append(": ");

@@ -9,11 +9,15 @@ using Measure = double (*)(ByteView bytes);
 
 // The other measures answer an empty buffer themselves; shannon_entropy
 // wants at least one byte.
-double shannon_entropy_or_zero(ByteView bytes) { return bytes.empty() ? 0.0 : shannon_entropy(bytes); }
+double shannon_entropy_or_zero(ByteView bytes) {
+    return bytes.empty() ? 0.0 : shannon_entropy(bytes);
+}
 
 // Takes the converted buffer so that it is released on return, before the
 // result object exists.
-double measure_owned(Measure measure, BytesOrStr data) noexcept { return measure(data.view()); }
+double measure_owned(Measure measure, BytesOrStr data) noexcept {
+    return measure(data.view());
+}
 
 PyObject* measure_entry(const CallSignature& signature, Measure measure, PyObject* const* args,
                         Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -40,7 +44,8 @@ PyObject* shannon_measure_metric_entropy_entry(PyObject*, PyObject* const* args,
 }
 
 PyObject* shannon_measure_normalized_metric_entropy_entry(PyObject*, PyObject* const* args,
-                                                          Py_ssize_t nargs, PyObject* kwnames) noexcept {
+                                                          Py_ssize_t nargs,
+                                                          PyObject* kwnames) noexcept {
     return measure_entry(interface::measure_normalized_metric_entropy_signature,
                          normalized_metric_entropy, args, nargs, kwnames);
 }

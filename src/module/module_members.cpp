@@ -12,7 +12,9 @@ constexpr const char SUBINTERPRETER_MESSAGE[] =
     "PyO3 modules do not yet support subinterpreters, see "
     "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
 
-PyObject* module_type() noexcept { return reinterpret_cast<PyObject*>(&PyModule_Type); }
+PyObject* module_type() noexcept {
+    return reinterpret_cast<PyObject*>(&PyModule_Type);
+}
 
 // The import spec of a submodule: a SimpleNamespace whose only attribute is
 // `name`, the bare submodule name.
@@ -24,7 +26,8 @@ PyResult<PyRef> submodule_spec(const char* name) noexcept {
     PyRef value = must_create(PyUnicode_FromString(name));
     if (PyDict_SetItem(keywords.get(), key.get(), value.get()) < 0) return fetch_error();
     PyRef no_arguments = must_create(PyTuple_New(0));
-    PyRef spec = PyRef::steal(PyObject_Call(namespace_class.value(), no_arguments.get(), keywords.get()));
+    PyRef spec =
+        PyRef::steal(PyObject_Call(namespace_class.value(), no_arguments.get(), keywords.get()));
     if (!spec) return fetch_error();
     return spec;
 }
@@ -39,7 +42,8 @@ PyResult<PyRef> attribute_name(PyObject* module) noexcept {
     std::string_view text(utf8, static_cast<std::size_t>(size));
     if (const std::size_t dot = text.rfind('.'); dot != std::string_view::npos)
         text.remove_prefix(dot + 1);
-    return must_create(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    return must_create(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 } // namespace
@@ -62,8 +66,10 @@ MaybeError add_submodule(PyObject* parent, ModuleDefinition& definition) noexcep
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1) return fetch_error();
     std::int64_t owner = -1;
-    if (!definition.owner_interpreter.compare_exchange_strong(owner, interpreter) && owner != interpreter)
-        return PyErrValue::lazy(ErrorProducer::static_message(PyExc_ImportError, SUBINTERPRETER_MESSAGE));
+    if (!definition.owner_interpreter.compare_exchange_strong(owner, interpreter) &&
+        owner != interpreter)
+        return PyErrValue::lazy(
+            ErrorProducer::static_message(PyExc_ImportError, SUBINTERPRETER_MESSAGE));
 
     PyResult<PyRef> spec = submodule_spec(definition.def.m_name);
     if (!spec.ok()) return spec.take_error();
@@ -79,7 +85,8 @@ MaybeError add_submodule(PyObject* parent, ModuleDefinition& definition) noexcep
 }
 
 PyResult<PyRef> create_submodule(ModuleDefinition& definition, PyObject* spec) noexcept {
-    PyRef module = PyRef::steal(PyModule_FromDefAndSpec2(&definition.def, spec, PYTHON_API_VERSION));
+    PyRef module =
+        PyRef::steal(PyModule_FromDefAndSpec2(&definition.def, spec, PYTHON_API_VERSION));
     if (!module) return fetch_error();
     if (!PyModule_Check(module.get())) return type_mismatch_error(module.get(), module_type());
     // Runs the submodule's own exec step, which enters the module again.
@@ -104,7 +111,8 @@ MaybeError add_member(PyObject* module, PyObject* name, PyObject* value) noexcep
     PyRef all = PyRef::steal(PyObject_GetAttr(module, interned_all()));
     if (!all) {
         PyErrValue error = fetch_error();
-        if (!PyErr_GivenExceptionMatches(normalize_error(error), PyExc_AttributeError)) return error;
+        if (!PyErr_GivenExceptionMatches(normalize_error(error), PyExc_AttributeError))
+            return error;
         all = must_create(PyList_New(0));
         if (PyObject_SetAttr(module, interned_all(), all.get()) < 0) return fetch_error();
     } else if (!PyList_Check(all.get())) {

@@ -10,9 +10,10 @@ namespace {
 
 MaybeError add_members(PyObject* module, std::span<const ModuleMember> members) noexcept {
     for (const ModuleMember& member : members) {
-        MaybeError error = std::holds_alternative<ModuleId>(member)
-                               ? add_submodule(module, module_definition(std::get<ModuleId>(member)))
-                               : add_function(module, *std::get<PyMethodDef*>(member));
+        MaybeError error =
+            std::holds_alternative<ModuleId>(member)
+                ? add_submodule(module, module_definition(std::get<ModuleId>(member)))
+                : add_function(module, *std::get<PyMethodDef*>(member));
         if (error) return error;
     }
     return std::nullopt;
@@ -32,14 +33,18 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 template <std::size_t... I>
-constexpr std::array<ModuleDefinition, sizeof...(I)> make_definitions(std::index_sequence<I...>) noexcept {
-    return {ModuleDefinition(interface::modules[I].name, interface::modules[I].doc, module_slots<I>)...};
+constexpr std::array<ModuleDefinition, sizeof...(I)>
+make_definitions(std::index_sequence<I...>) noexcept {
+    return {ModuleDefinition(interface::modules[I].name, interface::modules[I].doc,
+                             module_slots<I>)...};
 }
 
 constinit std::array<ModuleDefinition, std::size(interface::modules)> definitions =
     make_definitions(std::make_index_sequence<std::size(interface::modules)>{});
 
-PyObject* init_module(ModuleId id) noexcept { return PyModuleDef_Init(&module_definition(id).def); }
+PyObject* init_module(ModuleId id) noexcept {
+    return PyModuleDef_Init(&module_definition(id).def);
+}
 
 } // namespace
 
@@ -49,7 +54,9 @@ ModuleDefinition& module_definition(ModuleId id) noexcept {
 
 } // namespace talvora
 
-PyMODINIT_FUNC PyInit_talvora() { return talvora::init_module(talvora::ModuleId::talvora); }
+PyMODINIT_FUNC PyInit_talvora() {
+    return talvora::init_module(talvora::ModuleId::talvora);
+}
 
 PyMODINIT_FUNC PyInit_shannon_entropy_algo() {
     return talvora::init_module(talvora::ModuleId::shannon_entropy_algo);

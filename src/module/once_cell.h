@@ -22,7 +22,8 @@ class InterpreterOnceCell {
     // it is empty. A failed initialiser leaves the cell empty and its error
     // is the result; the next reader tries again. Called and returns
     // attached; an initialiser must not read its own cell.
-    template <class Initializer> PyResult<PyObject*> get_or_init(Initializer&& initializer) noexcept {
+    template <class Initializer>
+    PyResult<PyObject*> get_or_init(Initializer&& initializer) noexcept {
         if (state_.load(std::memory_order_acquire) == FILLED) return value_;
         using Callable = std::remove_reference_t<Initializer>;
         return initialize(

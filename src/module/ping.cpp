@@ -29,7 +29,8 @@ PyResult<unsigned long long> to_unsigned(PyObject* x) noexcept {
 
 } // namespace
 
-PyObject* ping_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* ping_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) noexcept {
     return run_entry(interface::ping_signature, args, nargs, kwnames,
                      [](PyObject* x) -> PyResult<PyRef> {
                          PyResult<unsigned long long> value = to_unsigned(x);

@@ -6,7 +6,8 @@ namespace talvora {
 namespace {
 
 PyRef make_str(std::string_view text) noexcept {
-    return must_create(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    return must_create(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 // How the expected type (a type or a tuple of types) is named: its qualified

@@ -40,7 +40,9 @@ Text describe_chain(PyErrValue& error) noexcept {
 
 } // namespace
 
-Text describe_error(PyErrValue& error) noexcept { return describe_exception(normalize_error(error)); }
+Text describe_error(PyErrValue& error) noexcept {
+    return describe_exception(normalize_error(error));
+}
 
 PyErrValue variant_field_error(PyErrValue inner, std::string_view field_path) noexcept {
     Text message("failed to extract field ");
