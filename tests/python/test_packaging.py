@@ -93,7 +93,8 @@ def test_wheel_installs_extension_and_stubs(tmp_path):
     dist = tmp_path / "dist"
     run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", dist, ROOT], env=env)
     (wheel,) = dist.glob("talvora-*.whl")
-    names = set(zipfile.ZipFile(wheel).namelist())
+    with zipfile.ZipFile(wheel) as archive:
+        names = set(archive.namelist())
     assert STUB_FILES <= names
     assert {name for name in names if name.endswith(".so")} == {pathlib.Path(talvora.__file__).name}
 
