@@ -2,12 +2,13 @@
 """tools/gen_interface.py: builds what the extension's Python interface is made
 of from its one declarative description, src/module/interface.toml.
 
-    gen_interface.py INTERFACE_TOML --header OUT.h
+    gen_interface.py INTERFACE_TOML [--header OUT.h] [--records OUT.cpp] [--stubs DIR]
 
 Loading turns the TOML into an `Interface` (modules, functions, parameters
 with parsed annotations, docstrings, introspection numbers) and checks it;
-each output is then an emitter, a function from the `Interface` to text,
-registered in EMITTERS under the name of its command-line option.
+each output is then an emitter, a function from the `Interface` to the text
+of one file, or to the files of a directory by name, registered in EMITTERS
+under the name of its command-line option.
 """
 
 from __future__ import annotations
@@ -15,7 +16,9 @@ from __future__ import annotations
 import argparse
 import ast
 import dataclasses
+import json
 import pathlib
+import struct
 import sys
 import tomllib
 
@@ -69,6 +72,7 @@ class Module:
     members: tuple[Module | Function, ...]  # in the order the exec step adds them
     introspection_symbol: int
     introspection_id: int
+    introspection_incomplete: bool
 
 
 @dataclasses.dataclass(frozen=True)
@@ -99,16 +103,49 @@ def _u64(text: str, where: str) -> int:
 
 
 def _annotation(text: str, where: str) -> str:
-    """Only names, attributes, subscripts and | unions may appear."""
+    """Only qualified names, subscripts and | unions may appear."""
     try:
-        tree = ast.parse(text, mode="eval")
+        annotation_node(text)
     except SyntaxError as error:
         raise InterfaceError(f"{where}: {text!r} is not an expression") from error
-    allowed = (ast.Expression, ast.Name, ast.Attribute, ast.Subscript, ast.BinOp, ast.BitOr, ast.Load)
-    for node in ast.walk(tree):
-        if not isinstance(node, allowed):
-            raise InterfaceError(f"{where}: {type(node).__name__} not allowed in {text!r}")
+    except ValueError as error:
+        raise InterfaceError(f"{where}: {error} in {text!r}") from error
     return text
+
+
+def _qualified_name(node: ast.expr) -> tuple[str, str]:
+    """`collections.abc.Sequence` as ("collections.abc", "Sequence")."""
+    if not isinstance(node, ast.Attribute):
+        raise ValueError(f"{ast.unparse(node)} is not a name qualified by its module")
+    module, parts = node.value, []
+    while isinstance(module, ast.Attribute):
+        parts.append(module.attr)
+        module = module.value
+    if not isinstance(module, ast.Name):
+        raise ValueError(f"{ast.unparse(node)} is not a name qualified by its module")
+    return ".".join([module.id, *reversed(parts)]), node.attr
+
+
+def _annotation_tree(text: str) -> ast.expr:
+    return ast.parse(text, mode="eval").body
+
+
+def _expression_node(node: ast.expr) -> dict:
+    """An annotation as the record's expression node: "type" first, then the
+    other keys in their fixed (not alphabetical) order."""
+    match node:
+        case ast.BinOp(left=left, op=ast.BitOr(), right=right):
+            return {"type": "binop", "left": _expression_node(left), "op": "bitor",
+                    "right": _expression_node(right)}
+        case ast.Subscript(value=value, slice=subscript):
+            return {"type": "subscript", "value": _expression_node(value), "slice": _expression_node(subscript)}
+        case _:
+            module, name = _qualified_name(node)
+            return {"type": "attribute", "value": {"type": "name", "id": module}, "attr": name}
+
+
+def annotation_node(text: str) -> dict:
+    return _expression_node(_annotation_tree(text))
 
 
 def load_interface(path: pathlib.Path) -> Interface:
@@ -132,8 +169,10 @@ def load_interface(path: pathlib.Path) -> Interface:
 
     tables = raw["modules"]
     for i, table in enumerate(tables):
-        _fields(table, f"modules[{i}]",
-                {"name", "doc", "members", "introspection_symbol", "introspection_id"})
+        _fields(table, f"modules[{i}]", {"name", "doc", "members", "introspection_symbol", "introspection_id",
+                                         "introspection_incomplete"})
+        if not isinstance(table["introspection_incomplete"], bool):
+            raise InterfaceError(f"modules[{i}]: introspection_incomplete must be true or false")
     names = [table["name"] for table in tables]
     built: dict[str, Module] = {}
 
@@ -152,8 +191,8 @@ def load_interface(path: pathlib.Path) -> Interface:
                     raise InterfaceError(f"module {name}: member {member} is no module or function of it")
                 members.append(found[0])
             built[name] = Module(name, table["doc"], tuple(members),
-                                 _u64(table["introspection_symbol"], name),
-                                 _u64(table["introspection_id"], name))
+                                 _u64(table["introspection_symbol"], name), _u64(table["introspection_id"], name),
+                                 table["introspection_incomplete"])
         return built[name]
 
     build(names[0], ())
@@ -237,8 +276,135 @@ def emit_cpp_header(interface: Interface) -> str:
     return "\n".join(out)
 
 
+RECORD_SYMBOL_PREFIX = "PYO3_INTROSPECTION_1_"
+
+
+def _record(fields: dict) -> dict:
+    """Top-level keys in alphabetical order; a key whose value is empty is left out."""
+    return {key: fields[key] for key in sorted(fields) if fields[key] not in ("", [])}
+
+
+def module_record(module: Module) -> dict:
+    return _record({
+        "doc": module.doc,
+        "id": str(module.introspection_id),
+        "incomplete": module.introspection_incomplete,
+        "members": [str(member.introspection_id) for member in module.members],
+        "name": module.name,
+        "type": "module",
+    })
+
+
+def function_record(function: Function) -> dict:
+    return _record({
+        "arguments": {"args": [{"annotation": annotation_node(p.annotation), "name": p.name}
+                               for p in function.parameters]},
+        "doc": function.body,
+        "id": str(function.introspection_id),
+        "name": function.name,
+        "returns": annotation_node(function.returns),
+        "type": "function",
+    })
+
+
+def record_json(record: dict) -> str:
+    """Compact, raw UTF-8; json escapes newlines and quotes inside strings."""
+    return json.dumps(record, ensure_ascii=False, separators=(",", ":"))
+
+
+def record_bytes(text: str) -> bytes:
+    """The length (u32, little-endian), the UTF-8 text, zeros up to a multiple of 4."""
+    data = text.encode("utf-8")
+    blob = struct.pack("<I", len(data)) + data
+    return blob + bytes(-len(blob) % 4)
+
+
+def emit_records(interface: Interface) -> str:
+    """the C++ source of the exported introspection records"""
+    out = [
+        "// Generated by tools/gen_interface.py from src/module/interface.toml; do not edit.",
+        "// One JSON record per module and function, for tools that read the library",
+        "// file without loading it. Byte arrays rather than string literals keep each",
+        "// symbol's size exactly that of its record (no terminating NUL).",
+    ]
+    items = [(module, module_record(module)) for module in interface.modules]
+    items += [(function, function_record(function)) for function in interface.functions]
+    for item, record in items:
+        text = record_json(record)
+        blob = record_bytes(text)
+        rows = (", ".join(f"0x{byte:02x}" for byte in blob[i:i + 16]) for i in range(0, len(blob), 16))
+        out += [
+            "",
+            f"// {text}",
+            f'extern "C" [[gnu::visibility("default")]] alignas(4) const unsigned char',
+            f"    {RECORD_SYMBOL_PREFIX}{item.introspection_symbol}[{len(blob)}] = {{",
+            *(f"        {row}," for row in rows),
+            "};",
+        ]
+    return "\n".join(out) + "\n"
+
+
+def _stub_expression(node: ast.expr, imports: set[str]) -> str:
+    """An annotation as stub source; builtins stay bare, other modules are imported."""
+    match node:
+        case ast.BinOp(left=left, op=ast.BitOr(), right=right):
+            return f"{_stub_expression(left, imports)} | {_stub_expression(right, imports)}"
+        case ast.Subscript(value=value, slice=subscript):
+            return f"{_stub_expression(value, imports)}[{_stub_expression(subscript, imports)}]"
+        case _:
+            module, name = _qualified_name(node)
+            if module == "builtins":
+                return name
+            imports.add(module)
+            return f"{module}.{name}"
+
+
+def _docstring(text: str, indent: str) -> str:
+    escaped = text.replace("\\", "\\\\").replace('"', '\\"')
+    lines = escaped.split("\n")
+    body = "\n".join([lines[0], *(f"{indent}{line}" if line else "" for line in lines[1:])])
+    return f'{indent}"""{body}"""' if len(lines) == 1 else f'{indent}"""{body}\n{indent}"""'
+
+
+def _stub_function(function: Function, imports: set[str]) -> list[str]:
+    parameters = ", ".join(f"{p.name}: {_stub_expression(_annotation_tree(p.annotation), imports)}"
+                           for p in function.parameters)
+    header = f"def {function.name}({parameters}) -> {_stub_expression(_annotation_tree(function.returns), imports)}:"
+    return [header, _docstring(function.body, "    ")] if function.body else [f"{header} ..."]
+
+
+def _stub_module(module: Module) -> str:
+    """Sections apart by a blank line: header, imports, __all__, one per function."""
+    imports: set[str] = set()
+    functions = [_stub_function(m, imports) for m in module.members if isinstance(m, Function)]
+    header = ["# Generated by tools/gen_interface.py from src/module/interface.toml; do not edit."]
+    if module.doc:
+        header.append(_docstring(module.doc, ""))
+    imported = [f"import {name}" for name in sorted(imports)]
+    imported += [f"from . import {m.name} as {m.name}" for m in module.members if isinstance(m, Module)]
+    exported = [f"__all__ = [{', '.join(json.dumps(m.name) for m in module.members)}]"]
+    return "\n\n".join("\n".join(section) for section in (header, imported, exported, *functions) if section) + "\n"
+
+
+def emit_stubs(interface: Interface) -> dict[str, str]:
+    """the stub package: one .pyi per module, submodules as modules of the package"""
+    files: dict[str, str] = {}
+
+    def place(module: Module, path: tuple[str, ...]) -> None:
+        submodules = [m for m in module.members if isinstance(m, Module)]
+        name = "/".join([*path, "__init__.pyi"] if submodules or not path else [*path[:-1], f"{path[-1]}.pyi"])
+        files[name] = _stub_module(module)
+        for submodule in submodules:
+            place(submodule, (*path, submodule.name))
+
+    place(interface.modules[0], ())
+    return files
+
+
 EMITTERS = {
     "header": emit_cpp_header,
+    "records": emit_records,
+    "stubs": emit_stubs,
 }
 
 
@@ -255,9 +421,22 @@ def main(argv: list[str] | None = None) -> int:
         return 1
     for name, emitter in EMITTERS.items():
         if (path := getattr(args, name)) is not None:
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_text(emitter(interface), encoding="utf-8")
+            write_output(path, emitter(interface))
     return 0
+
+
+def write_output(path: pathlib.Path, content: str | dict[str, str]) -> None:
+    """One file, or a directory of files; stale .pyi files in it go, so an
+    installed stub package never describes a module that is gone."""
+    if isinstance(content, str):
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(content, encoding="utf-8")
+        return
+    for stale in path.rglob("*.pyi") if path.is_dir() else ():
+        if stale.relative_to(path).as_posix() not in content:
+            stale.unlink()
+    for name, text in content.items():
+        write_output(path / name, text)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,111 @@
+"""The type stubs agree with the extension and are found by mypy, both next to
+the built extension and installed from a wheel."""
+
+import os
+import pathlib
+import re
+import subprocess
+import sys
+import venv
+import zipfile
+
+import pytest
+
+import talvora
+from support import DEBUG_INTERPRETER, SANITIZED
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+BUILT = pathlib.Path(talvora.__file__).resolve().parent
+STUB_FILES = {"talvora-stubs/__init__.pyi", "talvora-stubs/shannon_entropy_algo.pyi",
+              "talvora-stubs/min_entropy_algo.pyi"}
+
+# mypy is not built for the debug interpreter, and the sanitizer runtime
+# preloaded into the sanitized run would reach every compiler the wheel build
+# starts: these checks run once, on the release interpreter.
+pytestmark = [
+    pytest.mark.slow,
+    pytest.mark.skipif(DEBUG_INTERPRETER or SANITIZED, reason="runs on the release interpreter only"),
+]
+
+# Each line after the header either type-checks cleanly or must be reported.
+SNIPPET_HEADER = ["from typing import assert_type", "import talvora", "from talvora import min_entropy_algo"]
+ACCEPTED = [
+    "assert_type(talvora.shannon_entropy_algo.measure_entropy(b'x'), float)",
+    "assert_type(talvora.shannon_entropy_algo.measure_metric_entropy('text'), float)",
+    "assert_type(talvora.shannon_entropy_algo.measure_normalized_metric_entropy(bytearray(3)), float)",
+    "assert_type(min_entropy_algo.measure_entropy(data=[1, 2, 3]), float)",
+    "assert_type(talvora.ping(21), int)",
+]
+REFUSED = [
+    "talvora.shannon_entropy_algo.measure_entropy(1.5)",
+    "min_entropy_algo.measure_entropy([1.5])",
+    "talvora.shannon_entropy_algo.measure_metric_entropy(dat=b'x')",
+    "talvora.ping('21')",
+    "talvora.shannon_entropy_algo.measure_min_entropy(b'x')",
+]
+
+
+def run(command, **options):
+    """Runs a command that must succeed and returns its standard output; a
+    failure shows all that it wrote."""
+    result = subprocess.run(command, capture_output=True, text=True, **options)
+    assert result.returncode == 0, f"{command}:\n{result.stdout}{result.stderr}"
+    return result.stdout
+
+
+def check_snippet(python, workdir, env=None):
+    """Runs mypy (strict) on ACCEPTED and REFUSED lines; returns the line
+    numbers it reported and its output."""
+    snippet = workdir / "snippet.py"
+    snippet.write_text("\n".join(SNIPPET_HEADER + ACCEPTED + REFUSED) + "\n")
+    result = subprocess.run(
+        [python, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", os.devnull, snippet.name],
+        cwd=workdir, env=env, capture_output=True, text=True)
+    reported = {int(n) for n in re.findall(r"^snippet\.py:(\d+): error:", result.stdout, re.MULTILINE)}
+    return reported, result.stdout + result.stderr
+
+
+def assert_snippet_checked(reported, output):
+    first_refused = len(SNIPPET_HEADER) + len(ACCEPTED) + 1
+    assert reported == set(range(first_refused, first_refused + len(REFUSED))), output
+
+
+def built_tree_env():
+    """The extension under test and its stubs, seen from any directory."""
+    return {**os.environ, "PYTHONPATH": str(BUILT)}
+
+
+def test_stubtest_finds_no_difference_from_the_extension(tmp_path):
+    output = run([sys.executable, ROOT / "tools/stubtest.py"], cwd=tmp_path, env=built_tree_env())
+    assert "no issues found in 3 modules" in output
+
+
+def test_mypy_uses_the_stubs_next_to_the_extension(tmp_path):
+    assert (BUILT / "talvora-stubs/__init__.pyi").is_file()
+    assert_snippet_checked(*check_snippet(sys.executable, tmp_path, built_tree_env()))
+
+
+def test_wheel_installs_extension_and_stubs(tmp_path):
+    """Builds the wheel (in build/wheel, as pyproject.toml says), installs it
+    into a fresh environment and uses it from outside the checkout."""
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    env["CMAKE_BUILD_PARALLEL_LEVEL"] = os.environ.get("TALVORA_JOBS", "2")
+    dist = tmp_path / "dist"
+    run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", dist, ROOT], env=env)
+    (wheel,) = dist.glob("talvora-*.whl")
+    with zipfile.ZipFile(wheel) as archive:
+        names = set(archive.namelist())
+    assert STUB_FILES <= names
+    assert {name for name in names if name.endswith(".so")} == {pathlib.Path(talvora.__file__).name}
+
+    venv.create(tmp_path / "venv", system_site_packages=True, with_pip=True)
+    python = str(tmp_path / "venv/bin/python")
+    run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", wheel], env=env)
+    work = tmp_path / "elsewhere"
+    work.mkdir()
+    used = run([python, "-c", "import talvora; print(talvora.__file__);"
+                "print(talvora.shannon_entropy_algo.measure_entropy(b'hello world').hex())"],
+               cwd=work, env=env).split()
+    assert used[0].startswith(str(tmp_path / "venv/lib/python3.14/site-packages/"))
+    assert used[1] == (2.8453509366224368).hex()
+    assert_snippet_checked(*check_snippet(python, work, env))
