@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "module/fatal.h"
 #include "module/owned.h"

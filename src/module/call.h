@@ -70,7 +70,12 @@ PyObject* run_entry(const CallSignature& signature, PyObject* const* args, Py_ss
                     PyObject* kwnames, Body&& body) noexcept {
     EntryScope entry;
     PyObject* slot = nullptr;
-    if (MaybeError error = bind_arguments(signature, args, nargs, kwnames, {&slot, 1})) {
+    // One positional argument for a one-parameter signature is the common
+    // call and cannot fail to bind.
+    if (nargs == 1 && kwnames == nullptr && signature.positional_names.size() == 1 &&
+        signature.slot_count() == 1) {
+        slot = args[0];
+    } else if (MaybeError error = bind_arguments(signature, args, nargs, kwnames, {&slot, 1})) {
         restore_error(std::move(*error));
         return nullptr;
     }

@@ -13,53 +13,107 @@ namespace {
 // must not make it reserve more than this.
 constexpr Py_ssize_t MAX_RESERVED_FROM_HINT = Py_ssize_t{1} << 20;
 
-OwnedBytes copy_bytes(const char* bytes, Py_ssize_t size) noexcept {
-    const auto* first = reinterpret_cast<const std::uint8_t*>(bytes);
-    return OwnedBytes(first, first + size);
+PyErrValue item_out_of_range() noexcept {
+    return overflow_error(Text("out of range integral type conversion attempted"));
 }
 
-// The Str attempt on a str.
-PyResult<OwnedBytes> extract_str(PyObject* data) noexcept {
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
-    if (utf8 == nullptr) return fetch_error(); // lone surrogates
-    return copy_bytes(utf8, size);
+// Appends one item, an int 0..255, through PyLong_AsLong (which accepts
+// bool, int subclasses and __index__) and under a reference of our own, as
+// its __index__ may drop the container's.
+MaybeError append_item(ByteBuffer& bytes, PyObject* borrowed_item) noexcept {
+    PyRef item = PyRef::borrow(borrowed_item);
+    const long value = PyLong_AsLong(item.get());
+    if (value == -1)
+        if (std::optional<PyErrValue> error = take_error()) return std::move(*error);
+    if (static_cast<unsigned long>(value) > 255) return item_out_of_range();
+    bytes.push_back(static_cast<std::uint8_t>(value));
+    return std::nullopt;
 }
 
-// The items of a sequence, each an int 0..255, read through its iterator.
-PyResult<OwnedBytes> read_sequence(PyObject* data) noexcept {
-    Py_ssize_t hint = PyObject_Size(data);
-    if (hint == -1) {
-        (void)take_error();
-        hint = 0;
-    }
-    OwnedBytes bytes;
-    bytes.reserve(static_cast<std::size_t>(std::min(hint, MAX_RESERVED_FROM_HINT)));
+// An exact int that fits a machine word is read without a call; running no
+// Python code, it needs no reference of its own. Returns false for any other
+// item.
+bool append_exact_small_int(ByteBuffer& bytes, PyObject* item, MaybeError& error) noexcept {
+    if (!PyLong_CheckExact(item)) return false;
+    auto* number = reinterpret_cast<PyLongObject*>(item);
+    if (!PyUnstable_Long_IsCompact(number)) return false;
+    const Py_ssize_t value = PyUnstable_Long_CompactValue(number);
+    if (static_cast<std::size_t>(value) > 255)
+        error = item_out_of_range();
+    else
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    return true;
+}
+
+MaybeError append_any_item(ByteBuffer& bytes, PyObject* item) noexcept {
+    MaybeError error;
+    if (append_exact_small_int(bytes, item, error)) return error;
+    return append_item(bytes, item);
+}
+
+// An exact list read in place, as its iterator would: the length is read
+// again before every item, since an item's __index__ may grow, shrink or
+// clear the list.
+MaybeError read_list(PyObject* list, ByteBuffer& bytes) noexcept {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i)
+        if (MaybeError error = append_any_item(bytes, PyList_GET_ITEM(list, i))) return error;
+    return std::nullopt;
+}
+
+MaybeError read_tuple(PyObject* tuple, ByteBuffer& bytes) noexcept {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tuple); ++i)
+        if (MaybeError error = append_any_item(bytes, PyTuple_GET_ITEM(tuple, i))) return error;
+    return std::nullopt;
+}
+
+// Any other sequence, item by item through its iterator.
+MaybeError read_iterated(PyObject* data, ByteBuffer& bytes) noexcept {
     PyRef iterator = PyRef::steal(PyObject_GetIter(data));
     if (!iterator) return fetch_error();
     for (;;) {
         PyObject* raw_item;
         const int status = PyIter_NextItem(iterator.get(), &raw_item);
-        if (status == 0) return bytes;
+        if (status == 0) return std::nullopt;
         if (status < 0) return fetch_error();
         PyRef item = PyRef::steal(raw_item);
-        const long value = PyLong_AsLong(item.get());
-        if (value == -1)
-            if (std::optional<PyErrValue> error = take_error()) return std::move(*error);
-        if (static_cast<unsigned long>(value) > 255)
-            return overflow_error(Text("out of range integral type conversion attempted"));
-        bytes.push_back(static_cast<std::uint8_t>(value));
+        if (MaybeError error = append_item(bytes, item.get())) return error;
     }
 }
 
-PyResult<OwnedBytes> extract_bytes(PyObject* data) noexcept {
-    if (PyBytes_Check(data)) return copy_bytes(PyBytes_AsString(data), PyBytes_Size(data));
+// The items of a sequence, each an int 0..255.
+PyResult<InputBytes> read_sequence(PyObject* data) noexcept {
+    Py_ssize_t hint = PyObject_Size(data);
+    if (hint == -1) {
+        (void)take_error();
+        hint = 0;
+    }
+    ByteBuffer bytes;
+    bytes.reserve(static_cast<std::size_t>(std::min(hint, MAX_RESERVED_FROM_HINT)));
+    MaybeError error = PyList_CheckExact(data)    ? read_list(data, bytes)
+                       : PyTuple_CheckExact(data) ? read_tuple(data, bytes)
+                                                  : read_iterated(data, bytes);
+    if (error) return std::move(*error);
+    return InputBytes::copied(std::move(bytes));
+}
+
+PyResult<InputBytes> extract_bytes(PyObject* data) noexcept {
+    if (PyBytes_Check(data))
+        return InputBytes::borrowed(data, PyBytes_AS_STRING(data), PyBytes_GET_SIZE(data));
     if (PyByteArray_Check(data))
-        return copy_bytes(PyByteArray_AsString(data), PyByteArray_Size(data));
+        return InputBytes::copied(ByteBuffer::copy_of(
+            PyByteArray_AS_STRING(data), static_cast<std::size_t>(PyByteArray_GET_SIZE(data))));
     // Only a str whose UTF-8 form failed gets here.
     if (PyUnicode_Check(data)) return type_error(Text("Can't extract `str` to `Vec`"));
     if (PySequence_Check(data)) return read_sequence(data);
     return type_mismatch_error(data, sequence_abc());
+}
+
+PyErrValue str_field_error(PyErrValue error) noexcept {
+    return variant_field_error(std::move(error), "BytesOrStr::Str");
+}
+
+PyErrValue not_a_str(PyObject* data) noexcept {
+    return type_mismatch_error(data, reinterpret_cast<PyObject*>(&PyUnicode_Type));
 }
 
 } // namespace
@@ -67,22 +121,27 @@ PyResult<OwnedBytes> extract_bytes(PyObject* data) noexcept {
 PyResult<BytesOrStr> convert_data(PyObject* data) noexcept {
     MaybeError str_error;
     if (PyUnicode_Check(data)) {
-        PyResult<OwnedBytes> str = extract_str(data);
-        if (str.ok()) return BytesOrStr{BytesOrStr::Variant::Str, std::move(str.value())};
-        str_error = str.take_error();
+        // The string owns its UTF-8 form and keeps it until it dies.
+        Py_ssize_t size;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
+        if (utf8 != nullptr)
+            return BytesOrStr{BytesOrStr::Variant::Str, InputBytes::borrowed(data, utf8, size)};
+        str_error = str_field_error(fetch_error()); // lone surrogates
+    } else if (PyType_HasFeature(Py_TYPE(data), Py_TPFLAGS_HEAPTYPE)) {
+        // A class's __qualname__ may be changed by its own __len__, __iter__
+        // or __index__ during the Bytes attempt: name it as it was before.
+        str_error = str_field_error(not_a_str(data));
     }
-    PyResult<OwnedBytes> bytes = extract_bytes(data);
+    PyResult<InputBytes> bytes = extract_bytes(data);
     if (bytes.ok()) return BytesOrStr{BytesOrStr::Variant::Bytes, std::move(bytes.value())};
 
-    // The Str attempt's error on anything but a str is made only now that it
-    // is reported: most calls pass bytes, and for a short input making
-    // exception objects would cost several times the measure itself.
-    if (!str_error)
-        str_error = type_mismatch_error(data, reinterpret_cast<PyObject*>(&PyUnicode_Type));
-    PyErrValue str_field_error = variant_field_error(std::move(*str_error), "BytesOrStr::Str");
+    // A built-in type's name cannot change, so for one its Str error is made
+    // only now that it is reported: most calls pass bytes, and for a short
+    // input making exception objects would cost several times the measure.
+    if (!str_error) str_error = str_field_error(not_a_str(data));
     PyErrValue bytes_field_error = variant_field_error(bytes.take_error(), "BytesOrStr::Bytes");
     return annotate_argument_error(
-        "data", variant_union_error(std::move(str_field_error), std::move(bytes_field_error)));
+        "data", variant_union_error(std::move(*str_error), std::move(bytes_field_error)));
 }
 
 } // namespace talvora

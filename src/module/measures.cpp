@@ -13,8 +13,8 @@ double shannon_entropy_or_zero(ByteView bytes) {
     return bytes.empty() ? 0.0 : shannon_entropy(bytes);
 }
 
-// Takes the converted buffer so that it is released on return, before the
-// result object exists.
+// Takes the converted input so that its copy, or its reference to a borrowed
+// object, is released on return, before the result object exists.
 double measure_owned(Measure measure, BytesOrStr data) noexcept {
     return measure(data.view());
 }

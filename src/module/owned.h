@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "module/fatal.h"
 
@@ -31,7 +30,5 @@ template <class T> struct FatalAllocator {
 
 // Owned UTF-8 text: messages, notes, descriptions.
 using Text = std::basic_string<char, std::char_traits<char>, FatalAllocator<char>>;
-// An owned byte buffer: the converted `data` argument.
-using OwnedBytes = std::vector<std::uint8_t, FatalAllocator<std::uint8_t>>;
 
 } // namespace talvora

@@ -1,0 +1,64 @@
+// src/module/byte_buffer.h: ByteBuffer, the growable owned copy of an input
+// that can change under us (a bytearray, a sequence of ints).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "entropy/entropy.h"
+
+namespace talvora {
+
+// Small buffers live on the heap. From MAPPED_MIN_CAPACITY on a buffer is
+// its own mapping advised for huge pages: on a virtual machine every fresh
+// 4 KiB page costs a fault that dwarfs copying it, and a fresh malloc block
+// that large comes straight from the kernel anyway. Failure to allocate is
+// fatal.
+class ByteBuffer {
+  public:
+    static constexpr std::size_t MAPPED_MIN_CAPACITY = std::size_t{1} << 20;
+
+    ByteBuffer() = default;
+    static ByteBuffer copy_of(const void* bytes, std::size_t size) noexcept;
+
+    ByteBuffer(ByteBuffer&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    ByteBuffer& operator=(ByteBuffer&& other) noexcept {
+        ByteBuffer old(std::move(*this));
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+        return *this;
+    }
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+    ~ByteBuffer() { release(); }
+
+    // Makes room for at least `capacity` bytes in all.
+    void reserve(std::size_t capacity) noexcept {
+        if (capacity > capacity_) reallocate(capacity);
+    }
+    void push_back(std::uint8_t byte) noexcept {
+        if (size_ == capacity_) reallocate(capacity_ < 64 ? 64 : 2 * capacity_);
+        data_[size_++] = byte;
+    }
+
+    const std::uint8_t* data() const noexcept { return data_; }
+    std::size_t size() const noexcept { return size_; }
+    std::size_t capacity() const noexcept { return capacity_; }
+    bool is_mapped() const noexcept { return capacity_ >= MAPPED_MIN_CAPACITY; }
+    ByteView view() const noexcept { return {data_, size_}; }
+
+  private:
+    void reallocate(std::size_t capacity) noexcept;
+    void release() noexcept;
+
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    // A mapping's length exactly, or the heap block's size.
+    std::size_t capacity_ = 0;
+};
+
+} // namespace talvora
