@@ -1,4 +1,5 @@
-// bench/bench_counting.cpp: the byte counter against a one-table loop.
+// bench/bench_counting.cpp: the byte counter against a one-table loop, and
+// its sub-table kernel on its own.
 #include "entropy/entropy.h"
 
 #include <benchmark/benchmark.h>
@@ -41,13 +42,14 @@ void BM_count(benchmark::State& state) {
 }
 
 void shapes(benchmark::internal::Benchmark* b) {
-    for (std::int64_t len : {1 << 10, 1 << 20, 64 << 20})
+    for (std::int64_t len : {1, 1 << 10, 4 << 10, 1 << 20, 64 << 20})
         for (std::int64_t shape : {0, 1, 2})
             b->Args({len, shape});
     b->ArgNames({"len", "shape"});
 }
 
 BENCHMARK(BM_count<talvora::count_bytes_naive>)->Name("naive")->Apply(shapes);
+BENCHMARK(BM_count<talvora::count_bytes_sub_tables>)->Name("sub_tables")->Apply(shapes);
 BENCHMARK(BM_count<talvora::count_bytes_sequential>)->Name("sequential")->Apply(shapes);
 
 } // namespace

@@ -1,6 +1,7 @@
 // src/entropy/byte_counter.cpp: counting bytes into a ByteHistogram.
 #include "entropy/entropy.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace talvora {
@@ -62,13 +63,18 @@ void count_block(const std::uint8_t* p, std::size_t n, ByteHistogram& histogram)
 
 } // namespace
 
-ByteHistogram count_bytes_sequential(ByteView bytes) {
+ByteHistogram count_bytes_sub_tables(ByteView bytes) {
     ByteHistogram histogram;
     for (std::size_t done = 0; done < bytes.size(); done += BLOCK_LEN) {
         const std::size_t len = std::min(BLOCK_LEN, bytes.size() - done);
         count_block(bytes.data() + done, len, histogram);
     }
     return histogram;
+}
+
+ByteHistogram count_bytes_sequential(ByteView bytes) {
+    return bytes.size() >= SUB_TABLES_MIN_LEN ? count_bytes_sub_tables(bytes)
+                                              : count_bytes_naive(bytes);
 }
 
 ByteHistogram count_bytes_naive(ByteView bytes) {

@@ -31,8 +31,16 @@ inline constexpr std::size_t PARALLEL_MIN_LEN = 262'144;
 // The parallel counter cuts its input into chunks of this many bytes.
 inline constexpr std::size_t CHUNK_LEN = 65'536;
 
-// The fast single-threaded counter; correct for every length.
+// Below this length one table beats the sub-tables: zeroing and merging
+// them costs more than they save (this CPU also forwards repeated increments
+// of one counter well).
+inline constexpr std::size_t SUB_TABLES_MIN_LEN = 4096;
+
+// The fast single-threaded counter, sub-tables from SUB_TABLES_MIN_LEN on;
+// correct for every length.
 ByteHistogram count_bytes_sequential(ByteView bytes);
+// The sub-table kernel alone, for any length.
+ByteHistogram count_bytes_sub_tables(ByteView bytes);
 // One table, one increment per byte: the oracle and benchmark baseline.
 ByteHistogram count_bytes_naive(ByteView bytes);
 // Counts on the worker pool; callers guarantee bytes.size() >= PARALLEL_MIN_LEN.

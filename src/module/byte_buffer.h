@@ -2,6 +2,7 @@
 // that can change under us (a bytearray, a sequence of ints).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -44,6 +45,14 @@ class ByteBuffer {
         if (size_ == capacity_) reallocate(capacity_ < 64 ? 64 : 2 * capacity_);
         data_[size_++] = byte;
     }
+
+    // Room for `count` more bytes at the returned address, growing as
+    // push_back does; appended() then counts the bytes written there.
+    std::uint8_t* append_space(std::size_t count) noexcept {
+        if (capacity_ - size_ < count) reallocate(std::max(size_ + count, 2 * capacity_));
+        return data_ + size_;
+    }
+    void appended(std::size_t count) noexcept { size_ += count; }
 
     const std::uint8_t* data() const noexcept { return data_; }
     std::size_t size() const noexcept { return size_; }

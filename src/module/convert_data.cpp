@@ -30,40 +30,49 @@ MaybeError append_item(ByteBuffer& bytes, PyObject* borrowed_item) noexcept {
     return std::nullopt;
 }
 
-// An exact int that fits a machine word is read without a call; running no
-// Python code, it needs no reference of its own. Returns false for any other
-// item.
-bool append_exact_small_int(ByteBuffer& bytes, PyObject* item, MaybeError& error) noexcept {
-    if (!PyLong_CheckExact(item)) return false;
-    auto* number = reinterpret_cast<PyLongObject*>(item);
-    if (!PyUnstable_Long_IsCompact(number)) return false;
-    const Py_ssize_t value = PyUnstable_Long_CompactValue(number);
-    if (static_cast<std::size_t>(value) > 255)
-        error = item_out_of_range();
-    else
-        bytes.push_back(static_cast<std::uint8_t>(value));
-    return true;
+// An exact int that fits a machine word is read without a call.
+bool is_exact_small_int(PyObject* item) noexcept {
+    return PyLong_CheckExact(item) &&
+           PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(item));
 }
 
-MaybeError append_any_item(ByteBuffer& bytes, PyObject* item) noexcept {
-    MaybeError error;
-    if (append_exact_small_int(bytes, item, error)) return error;
-    return append_item(bytes, item);
-}
-
-// An exact list read in place, as its iterator would: the length is read
-// again before every item, since an item's __index__ may grow, shrink or
-// clear the list.
-MaybeError read_list(PyObject* list, ByteBuffer& bytes) noexcept {
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i)
-        if (MaybeError error = append_any_item(bytes, PyList_GET_ITEM(list, i))) return error;
+// An exact list or tuple read in place, as its iterator would. Runs of exact
+// small ints run no Python code, so the length cannot change within one and
+// its bytes go straight into the buffer. Any other item goes through
+// append_item, whose __index__ may grow, shrink or clear a list: the length
+// is read again after it.
+template <Py_ssize_t (*Size)(PyObject*), PyObject* (*Item)(PyObject*, Py_ssize_t)>
+MaybeError read_items(PyObject* sequence, ByteBuffer& bytes) noexcept {
+    Py_ssize_t i = 0;
+    while (i < Size(sequence)) {
+        const Py_ssize_t size = Size(sequence);
+        std::uint8_t* const run = bytes.append_space(static_cast<std::size_t>(size - i));
+        std::size_t written = 0;
+        for (; i < size && is_exact_small_int(Item(sequence, i)); ++i, ++written) {
+            const Py_ssize_t value =
+                PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(Item(sequence, i)));
+            if (static_cast<std::size_t>(value) > 255) return item_out_of_range();
+            run[written] = static_cast<std::uint8_t>(value);
+        }
+        bytes.appended(written);
+        if (i == size) break;
+        if (MaybeError error = append_item(bytes, Item(sequence, i))) return error;
+        ++i;
+    }
     return std::nullopt;
 }
 
-MaybeError read_tuple(PyObject* tuple, ByteBuffer& bytes) noexcept {
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tuple); ++i)
-        if (MaybeError error = append_any_item(bytes, PyTuple_GET_ITEM(tuple, i))) return error;
-    return std::nullopt;
+Py_ssize_t list_size(PyObject* list) noexcept {
+    return PyList_GET_SIZE(list);
+}
+PyObject* list_item(PyObject* list, Py_ssize_t i) noexcept {
+    return PyList_GET_ITEM(list, i);
+}
+Py_ssize_t tuple_size(PyObject* tuple) noexcept {
+    return PyTuple_GET_SIZE(tuple);
+}
+PyObject* tuple_item(PyObject* tuple, Py_ssize_t i) noexcept {
+    return PyTuple_GET_ITEM(tuple, i);
 }
 
 // Any other sequence, item by item through its iterator.
@@ -89,8 +98,8 @@ PyResult<InputBytes> read_sequence(PyObject* data) noexcept {
     }
     ByteBuffer bytes;
     bytes.reserve(static_cast<std::size_t>(std::min(hint, MAX_RESERVED_FROM_HINT)));
-    MaybeError error = PyList_CheckExact(data)    ? read_list(data, bytes)
-                       : PyTuple_CheckExact(data) ? read_tuple(data, bytes)
+    MaybeError error = PyList_CheckExact(data)    ? read_items<list_size, list_item>(data, bytes)
+                       : PyTuple_CheckExact(data) ? read_items<tuple_size, tuple_item>(data, bytes)
                                                   : read_iterated(data, bytes);
     if (error) return std::move(*error);
     return InputBytes::copied(std::move(bytes));

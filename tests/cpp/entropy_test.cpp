@@ -148,10 +148,16 @@ TEST(Counting, FastCounterMatchesNaiveLoop) {
         for (std::size_t offset = 0; offset < 8; ++offset) {
             for (std::size_t len = 0; len <= 80; ++len) {
                 const ByteView bytes(data->data() + offset, len);
-                ASSERT_EQ(count_bytes_sequential(bytes), count_bytes_naive(bytes)) << len;
+                ASSERT_EQ(count_bytes_sub_tables(bytes), count_bytes_naive(bytes)) << len;
             }
             const ByteView tail(data->data() + offset, data->size() - offset);
+            ASSERT_EQ(count_bytes_sub_tables(tail), count_bytes_naive(tail));
             ASSERT_EQ(count_bytes_sequential(tail), count_bytes_naive(tail));
+            // Either side of the switch from one table to the sub-tables.
+            for (std::size_t len = SUB_TABLES_MIN_LEN - 40; len <= SUB_TABLES_MIN_LEN + 40; ++len) {
+                const ByteView bytes(data->data() + offset, len);
+                ASSERT_EQ(count_bytes_sequential(bytes), count_bytes_naive(bytes)) << len;
+            }
         }
     }
 }
