@@ -14,6 +14,12 @@ pytestmark = pytest.mark.skipif(not DEBUG_INTERPRETER, reason="needs python3.14-
 ROUNDS, CALLS = 4, 200
 
 
+def _cleared_by_index():
+    items = [1, 2, 3]
+    items.insert(1, type("Clears", (), {"__index__": lambda self: items.clear() or 4})())
+    return items
+
+
 def calls(function, *args, **kwargs):
     def call():
         try:
@@ -40,6 +46,10 @@ PATHS = {
     "missing argument": calls(measure),
     "surrogate keyword": calls(measure, **{"\udc80": 1}),
     "multiple values": calls(measure, b"a", data=b"b"),
+    "bytes subclass": calls(measure, type("B", (bytes,), {})(b"abc")),
+    "list of ints and __index__": calls(measure, [1, Index(2), True, 255]),
+    "list cleared by __index__": lambda: measure(_cleared_by_index()),
+    "tuple out of range": calls(measure, (1, 2, 300)),
     "ping": calls(talvora.ping, Index(3)),
     "ping overflow": calls(talvora.ping, -1),
     "ping not an int": calls(talvora.ping, 1.5),

@@ -1,0 +1,249 @@
+"""The fast roads of conversion (bytes and str read in place, exact lists and
+tuples read directly, large copies in their own mappings) give what the slow
+roads give: the same results, the same errors, the same references."""
+
+import math
+import random
+import sys
+import weakref
+
+import pytest
+
+from support import MEASURES, SHANNON, Index, composed_message
+
+OUT_OF_RANGE = "OverflowError: out of range integral type conversion attempted"
+
+
+def same_float(a, b):
+    return a == b and math.copysign(1, a) == math.copysign(1, b)
+
+
+class BytesSubclass(bytes):
+    pass
+
+
+class ListSubclass(list):
+    """Read through the iterator protocol, unlike an exact list."""
+
+
+class LyingLength:
+    """A hint of 0, so that the copy grows from nothing."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __len__(self):
+        return 0
+
+    def __iter__(self):
+        return iter(self.items)
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+def sample(length, seed):
+    rng = random.Random(seed)
+    skew = rng.choice([1, 4, 256])
+    return bytes(rng.randrange(skew) * (256 // skew) for _ in range(length))
+
+
+ROADS = {
+    "bytes": bytes,
+    "bytes subclass": BytesSubclass,
+    "bytearray": bytearray,
+    "list": list,
+    "tuple": tuple,
+    "list subclass": ListSubclass,
+    "memoryview": memoryview,
+    "hint of 0": lambda data: LyingLength(list(data)),
+}
+
+
+@pytest.mark.parametrize("length", [0, 1, 31, 4095, 4096, 4097, 262_145])
+@pytest.mark.parametrize("measure", MEASURES.values(), ids=MEASURES.keys())
+def test_every_road_gives_the_same_result(measure, length):
+    data = sample(length, length)
+    expected = measure(bytes(data))
+    for name, road in ROADS.items():
+        assert same_float(measure(road(data)), expected), name
+
+
+@pytest.mark.parametrize("text", ["", "abc", "é" * 1000, "日本語テキスト" * 50_000])
+def test_a_str_is_measured_as_its_utf8_bytes(text):
+    for measure in MEASURES.values():
+        assert same_float(measure(text), measure(text.encode()))
+
+
+def test_a_large_copy_grows_past_the_mapping_threshold():
+    data = sample(3 << 20, 3)
+    expected = SHANNON.measure_entropy(data)
+    assert same_float(SHANNON.measure_entropy(LyingLength(list(data))), expected)
+    assert same_float(SHANNON.measure_entropy(bytearray(data)), expected)
+
+
+class Tracked(bytes):
+    freed = 0
+
+    def __del__(self):
+        Tracked.freed += 1
+
+
+@pytest.mark.parametrize("data", [Tracked(b"abc"), "str" + "ing" * 3], ids=["bytes", "str"])
+def test_a_borrowed_input_is_released(data):
+    before = sys.getrefcount(data)
+    for measure in MEASURES.values():
+        measure(data)
+    assert sys.getrefcount(data) == before
+
+
+def test_a_borrowed_bytes_dies_with_its_last_reference():
+    data = Tracked(b"abc")
+    SHANNON.measure_entropy(data)
+    freed = Tracked.freed
+    del data
+    assert Tracked.freed == freed + 1
+
+
+class Mutator:
+    """An item whose __index__ changes the list that holds it, once."""
+
+    def __init__(self, change, value=7):
+        self.change, self.value, self.done = change, value, False
+
+    def __index__(self):
+        if not self.done:
+            self.done = True
+            self.change()
+        return self.value
+
+
+def shrink(items):
+    del items[-3:]
+
+
+def grow(items):
+    items.extend([1, 2, 3, 1000])
+
+
+def clear(items):
+    items.clear()
+
+
+def poison_next(items):
+    items[items.index(next(i for i in items if isinstance(i, Mutator))) + 1] = 256
+
+
+def drop_self(items):
+    # The list's own reference was the item's last but ours.
+    items[:] = [9] * len(items)
+
+
+def hostile(list_type, change):
+    items = list_type([1, 2, 3, 4, 5, 6, 7, 8])
+    items.insert(3, Mutator(lambda: change(items)))
+    return items
+
+
+def outcome(function, data):
+    try:
+        return function(data)
+    except (TypeError, OverflowError) as error:
+        return type(error), str(error).splitlines()[-1]
+
+
+def bytes_of(data):
+    """What the iterator protocol reads, as bytes()."""
+    try:
+        return bytes(iter(data))
+    except ValueError:  # bytes() has its own message for 0..255
+        raise OverflowError("out of range integral type conversion attempted") from None
+
+
+@pytest.mark.parametrize("change", [shrink, grow, clear, poison_next, drop_self])
+def test_an_exact_list_changed_by_index_reads_like_its_iterator(change):
+    iterated = outcome(lambda d: SHANNON.measure_entropy(bytes_of(d)), hostile(list, change))
+    if isinstance(iterated, tuple):
+        iterated = (TypeError, "- variant Bytes (Bytes): TypeError: failed to extract field "
+                    f"BytesOrStr::Bytes.0, caused by {OUT_OF_RANGE}")
+    assert outcome(SHANNON.measure_entropy, hostile(list, change)) == iterated
+    assert outcome(SHANNON.measure_entropy, hostile(ListSubclass, change)) == iterated
+
+
+class Small(int):
+    pass
+
+
+ITEMS = {
+    "bools": ([True, False, True], b"\x01\x00\x01"),
+    "int subclass": ([Small(5), 255, Small(0)], b"\x05\xff\x00"),
+    "__index__": ([Index(9), 0], b"\x09\x00"),
+    "bounds": ([0, 255], b"\x00\xff"),
+}
+REFUSED_ITEMS = {
+    "256": ([1, 256], OUT_OF_RANGE),
+    "-1": ([-1], OUT_OF_RANGE),
+    "subclass 300": ([Small(300)], OUT_OF_RANGE),
+    "beyond C long": ([5, -(2**64)], "OverflowError: Python int too large to convert to C long"),
+    "big subclass": ([Small(2**80)], "OverflowError: Python int too large to convert to C long"),
+    "float": ([0.5], "TypeError: 'float' object cannot be interpreted as an integer"),
+}
+
+
+@pytest.mark.parametrize("container", [list, tuple], ids=["list", "tuple"])
+@pytest.mark.parametrize("items, expected", ITEMS.values(), ids=ITEMS.keys())
+def test_items_of_every_kind(container, items, expected):
+    for measure in MEASURES.values():
+        assert same_float(measure(container(items)), measure(expected))
+
+
+@pytest.mark.parametrize("container", [list, tuple], ids=["list", "tuple"])
+@pytest.mark.parametrize("items, cause", REFUSED_ITEMS.values(), ids=REFUSED_ITEMS.keys())
+def test_refused_items(container, items, cause):
+    with pytest.raises(TypeError) as caught:
+        SHANNON.measure_entropy(container(items))
+    name = container.__name__
+    assert str(caught.value) == composed_message(
+        f"TypeError: '{name}' object is not an instance of 'str'", cause)
+
+
+def renaming_class(hook):
+    class Renamed:
+        def rename(self):
+            type(self).__qualname__ = "Changed"
+
+        def __len__(self):
+            if hook == "__len__":
+                self.rename()
+            return 1
+
+        def __iter__(self):
+            if hook == "__iter__":
+                self.rename()
+            return iter([Index(1000)] if hook != "__index__" else [RenamingItem(self)])
+
+        def __getitem__(self, i):
+            raise IndexError
+
+    return Renamed()
+
+
+class RenamingItem:
+    def __init__(self, owner):
+        self.owner = owner
+
+    def __index__(self):
+        self.owner.rename()
+        return 1000
+
+
+@pytest.mark.parametrize("hook", ["__len__", "__iter__", "__index__"])
+def test_the_str_line_names_a_class_as_it_was_before_the_bytes_attempt(hook):
+    data = renaming_class(hook)
+    old = type(data).__qualname__
+    with pytest.raises(TypeError) as caught:
+        SHANNON.measure_entropy(data)
+    assert type(data).__qualname__ == "Changed"
+    assert str(caught.value) == composed_message(
+        f"TypeError: '{old}' object is not an instance of 'str'",
+        OUT_OF_RANGE)
