@@ -10,12 +10,28 @@
 
 namespace talvora {
 
+namespace {
+
+// log2(p) * p for p = count / length, rounded step by step as written.
+double entropy_term(std::uint64_t count, double length) {
+    const double p = static_cast<double>(count) / length;
+    return std::log2(p) * p;
+}
+
+} // namespace
+
 double histogram_entropy(const ByteHistogram& histogram, std::uint64_t n) {
     const double length = static_cast<double>(n);
     // Starting from -0.0 makes a single-valued input come out as -0.0:
     // -0.0 - (+0.0) keeps the sign.
     double acc = -0.0;
-    // Short inputs leave most bins empty: a group of eight empty bins is
+    // A short input has many bins with the same small count, and equal
+    // counts give bit-identical terms: each small count's term is worked out
+    // once. The log2 calls, not the counting, are the cost of a short input.
+    constexpr std::uint64_t KNOWN_TERMS = 64;
+    double known_terms[KNOWN_TERMS];
+    std::uint64_t known = 0; // bit c: known_terms[c] holds the term of count c
+    // Short inputs also leave most bins empty: a group of eight empty bins is
     // passed over with one test. The terms still come in ascending order.
     constexpr std::size_t GROUP = 8;
     for (std::size_t first = 0; first < histogram.counts.size(); first += GROUP) {
@@ -26,8 +42,17 @@ double histogram_entropy(const ByteHistogram& histogram, std::uint64_t n) {
         for (std::size_t b = first; b < first + GROUP; ++b) {
             const std::uint64_t count = histogram.counts[b];
             if (count == 0) continue;
-            const double p = static_cast<double>(count) / length;
-            const double term = std::log2(p) * p;
+            double term;
+            if (count < KNOWN_TERMS) {
+                const std::uint64_t bit = std::uint64_t{1} << count;
+                if ((known & bit) == 0) {
+                    known_terms[count] = entropy_term(count, length);
+                    known |= bit;
+                }
+                term = known_terms[count];
+            } else {
+                term = entropy_term(count, length);
+            }
             acc = acc - term;
         }
     }
