@@ -11,14 +11,15 @@
 
 namespace talvora {
 
-// Small buffers live on the heap. From MAPPED_MIN_CAPACITY on a buffer is
-// its own mapping advised for huge pages: on a virtual machine every fresh
-// 4 KiB page costs a fault that dwarfs copying it, and a fresh malloc block
-// that large comes straight from the kernel anyway. Failure to allocate is
-// fatal.
+// Buffers below MAPPED_MIN_CAPACITY live on the heap, where glibc recycles a
+// freed block of up to 32 MiB (its mmap threshold rises to the largest block
+// freed), so a loop of calls copies into warm memory. From there on a buffer
+// is its own mapping advised for huge pages: malloc would hand out fresh
+// kernel pages every time, and on a virtual machine every fresh 4 KiB page
+// costs a fault that dwarfs copying it. Failure to allocate is fatal.
 class ByteBuffer {
   public:
-    static constexpr std::size_t MAPPED_MIN_CAPACITY = std::size_t{1} << 20;
+    static constexpr std::size_t MAPPED_MIN_CAPACITY = std::size_t{32} << 20;
 
     ByteBuffer() = default;
     static ByteBuffer copy_of(const void* bytes, std::size_t size) noexcept;
