@@ -108,9 +108,15 @@ PyResult<InputBytes> read_sequence(PyObject* data) noexcept {
 PyResult<InputBytes> extract_bytes(PyObject* data) noexcept {
     if (PyBytes_Check(data))
         return InputBytes::borrowed(data, PyBytes_AS_STRING(data), PyBytes_GET_SIZE(data));
-    if (PyByteArray_Check(data))
-        return InputBytes::copied(ByteBuffer::copy_of(
-            PyByteArray_AS_STRING(data), static_cast<std::size_t>(PyByteArray_GET_SIZE(data))));
+    if (PyByteArray_Check(data)) {
+        ByteBuffer copy;
+        // Without a global lock another thread could resize it mid-copy.
+        Py_BEGIN_CRITICAL_SECTION(data);
+        copy = ByteBuffer::copy_of(PyByteArray_AS_STRING(data),
+                                   static_cast<std::size_t>(PyByteArray_GET_SIZE(data)));
+        Py_END_CRITICAL_SECTION();
+        return InputBytes::copied(std::move(copy));
+    }
     // Only a str whose UTF-8 form failed gets here.
     if (PyUnicode_Check(data)) return type_error(Text("Can't extract `str` to `Vec`"));
     if (PySequence_Check(data)) return read_sequence(data);
