@@ -109,3 +109,19 @@ def test_wheel_installs_extension_and_stubs(tmp_path):
     assert used[0].startswith(str(tmp_path / "venv/lib/python3.14/site-packages/"))
     assert used[1] == (2.8453509366224368).hex()
     assert_snippet_checked(*check_snippet(python, work, env))
+
+
+def test_pip_installs_from_the_source_tree(tmp_path):
+    """`pip install .` into a fresh environment, with the root's build tools."""
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    env["CMAKE_BUILD_PARALLEL_LEVEL"] = os.environ.get("TALVORA_JOBS", "2")
+    venv.create(tmp_path / "venv", system_site_packages=True, with_pip=True)
+    python = str(tmp_path / "venv/bin/python")
+    run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", ROOT], env=env)
+    work = tmp_path / "elsewhere"
+    work.mkdir()
+    used = run([python, "-c", "import talvora; print(talvora.__file__);"
+                "print(talvora.min_entropy_algo.measure_entropy('hello world').hex())"],
+               cwd=work, env=env).split()
+    assert used[0].startswith(str(tmp_path / "venv/lib/python3.14/site-packages/"))
+    assert used[1] == (1.8744691179161412).hex()
