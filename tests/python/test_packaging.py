@@ -85,11 +85,32 @@ def test_mypy_uses_the_stubs_next_to_the_extension(tmp_path):
     assert_snippet_checked(*check_snippet(sys.executable, tmp_path, built_tree_env()))
 
 
+def build_env():
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    env["CMAKE_BUILD_PARALLEL_LEVEL"] = os.environ.get("TALVORA_JOBS", "2")
+    return env
+
+
+def install_into_fresh_venv(tmp_path, target, env):
+    """pip-installs `target` (a wheel or the source tree) into a new venv and
+    measures with it from outside the checkout; returns (python, that dir)."""
+    venv.create(tmp_path / "venv", system_site_packages=True, with_pip=True)
+    python = str(tmp_path / "venv/bin/python")
+    run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", target], env=env)
+    work = tmp_path / "elsewhere"
+    work.mkdir()
+    used = run([python, "-c", "import talvora; print(talvora.__file__);"
+                "print(talvora.shannon_entropy_algo.measure_entropy(b'hello world').hex())"],
+               cwd=work, env=env).split()
+    assert used[0].startswith(str(tmp_path / "venv/lib/python3.14/site-packages/"))
+    assert used[1] == (2.8453509366224368).hex()
+    return python, work
+
+
 def test_wheel_installs_extension_and_stubs(tmp_path):
     """Builds the wheel (in build/wheel, as pyproject.toml says), installs it
     into a fresh environment and uses it from outside the checkout."""
-    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
-    env["CMAKE_BUILD_PARALLEL_LEVEL"] = os.environ.get("TALVORA_JOBS", "2")
+    env = build_env()
     dist = tmp_path / "dist"
     run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", dist, ROOT], env=env)
     (wheel,) = dist.glob("talvora-*.whl")
@@ -98,30 +119,10 @@ def test_wheel_installs_extension_and_stubs(tmp_path):
     assert STUB_FILES <= names
     assert {name for name in names if name.endswith(".so")} == {pathlib.Path(talvora.__file__).name}
 
-    venv.create(tmp_path / "venv", system_site_packages=True, with_pip=True)
-    python = str(tmp_path / "venv/bin/python")
-    run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", wheel], env=env)
-    work = tmp_path / "elsewhere"
-    work.mkdir()
-    used = run([python, "-c", "import talvora; print(talvora.__file__);"
-                "print(talvora.shannon_entropy_algo.measure_entropy(b'hello world').hex())"],
-               cwd=work, env=env).split()
-    assert used[0].startswith(str(tmp_path / "venv/lib/python3.14/site-packages/"))
-    assert used[1] == (2.8453509366224368).hex()
+    python, work = install_into_fresh_venv(tmp_path, wheel, env)
     assert_snippet_checked(*check_snippet(python, work, env))
 
 
 def test_pip_installs_from_the_source_tree(tmp_path):
     """`pip install .` into a fresh environment, with the root's build tools."""
-    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
-    env["CMAKE_BUILD_PARALLEL_LEVEL"] = os.environ.get("TALVORA_JOBS", "2")
-    venv.create(tmp_path / "venv", system_site_packages=True, with_pip=True)
-    python = str(tmp_path / "venv/bin/python")
-    run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", ROOT], env=env)
-    work = tmp_path / "elsewhere"
-    work.mkdir()
-    used = run([python, "-c", "import talvora; print(talvora.__file__);"
-                "print(talvora.min_entropy_algo.measure_entropy('hello world').hex())"],
-               cwd=work, env=env).split()
-    assert used[0].startswith(str(tmp_path / "venv/lib/python3.14/site-packages/"))
-    assert used[1] == (1.8744691179161412).hex()
+    install_into_fresh_venv(tmp_path, ROOT, build_env())
