@@ -24,11 +24,15 @@ root_dir() {
     printf '%s/sid-%s' "$TALVORA_ROOT_CACHE" "$key"
 }
 
-require_host_tools() {
+require_root_user() {
     [ "$(id -u)" = 0 ] ||
         die "this needs root (debootstrap, unshare --mount and chroot do): run it as root, e.g. 'sudo ./dev $CMD'"
     command -v unshare >/dev/null && command -v chroot >/dev/null ||
         die "unshare or chroot is missing: install util-linux and coreutils"
+}
+
+require_host_tools() {
+    require_root_user
     if ! command -v debootstrap >/dev/null; then
         echo "dev: installing debootstrap on the host" >&2
         { apt-get "${APT_OPTS[@]}" update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap; } >&2 ||
@@ -66,6 +70,7 @@ in_root() {
 provision_root() {
     local root
     root=$(root_dir)
+    require_root_user
     [ -e "$root/.complete" ] && return 0
     require_host_tools
     mkdir -p "$TALVORA_ROOT_CACHE" || die "cannot create $TALVORA_ROOT_CACHE (set TALVORA_ROOT_CACHE to a writable directory)"
