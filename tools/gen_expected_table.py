@@ -8,9 +8,9 @@ Each of the 256 byte values occurs k times with binomial probability and
 contributes -(k/n) log2(k/n). E(n) is evaluated in 60-digit decimal
 arithmetic and rounded once to the nearest double; it is checked against an
 independent double-precision evaluation (log-gamma binomials, fsum) and
-against the twelve-digit reference values below. A few historical entries are
-kept exactly as they were first published (PINNED), since results computed
-from them are part of the interface; every entry must stay within 5.4e-4 bits
+against the twelve-digit reference values below. A few entries are
+fixed values (PINNED) rather than E(n), since results computed from them are
+part of the interface; every entry must stay within 5.4e-4 bits
 (1.52e-4 relative) of E(n), and the table must increase strictly from n = 2.
 
 Usage: gen_expected_table.py [OUTPUT]   (default: the path above)
