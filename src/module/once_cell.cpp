@@ -2,8 +2,22 @@
 #include "module/once_cell.h"
 
 namespace talvora {
+namespace {
+
+// The address of a thread-local object names the running thread.
+const void* this_thread_token() noexcept {
+    static thread_local const char token = 0;
+    return &token;
+}
+
+} // namespace
 
 PyResult<PyObject*> InterpreterOnceCell::initialize(Run run, void* initializer) noexcept {
+    // The runner reads its own cell from inside its initialiser: waiting
+    // would wait for itself forever, so it runs the initialiser once more.
+    if (state_.load(std::memory_order_acquire) == RUNNING &&
+        runner_.load(std::memory_order_relaxed) == this_thread_token())
+        return store(run(initializer), /*nested=*/true);
     // Wait detached, so that the thread running the initialiser can attach
     // even where the interpreter lets only one thread run at a time.
     const Detachment detachment = detach();
@@ -19,14 +33,30 @@ PyResult<PyObject*> InterpreterOnceCell::initialize(Run run, void* initializer) 
         }
         if (state_.compare_exchange_strong(seen, RUNNING, std::memory_order_acquire)) break;
     }
+    runner_.store(this_thread_token(), std::memory_order_relaxed);
     reattach(detachment);
-    PyResult<PyRef> result = run(initializer);
+    return store(run(initializer), /*nested=*/false);
+}
+
+// Stores a successful result unless a nested run stored one first (then the
+// later value is released and the stored one returned). A failure of the
+// outermost run empties the cell for the next reader; a nested failure leaves
+// the outer run in charge.
+PyResult<PyObject*> InterpreterOnceCell::store(PyResult<PyRef> result, bool nested) noexcept {
+    if (state_.load(std::memory_order_acquire) == FILLED) {
+        if (!result.ok()) return result.take_error();
+        return value_;
+    }
     if (!result.ok()) {
-        state_.store(EMPTY, std::memory_order_release);
-        state_.notify_all();
+        if (!nested) {
+            runner_.store(nullptr, std::memory_order_relaxed);
+            state_.store(EMPTY, std::memory_order_release);
+            state_.notify_all();
+        }
         return result.take_error();
     }
     value_ = result.value().release();
+    runner_.store(nullptr, std::memory_order_relaxed);
     state_.store(FILLED, std::memory_order_release);
     state_.notify_all();
     return value_;

@@ -21,7 +21,9 @@ class InterpreterOnceCell {
     // the cell with `initializer`, a callable returning PyResult<PyRef>, if
     // it is empty. A failed initialiser leaves the cell empty and its error
     // is the result; the next reader tries again. Called and returns
-    // attached; an initialiser must not read its own cell.
+    // attached. An initialiser that reads its own cell (user code can run
+    // inside an import) runs the initialiser again instead of waiting for
+    // itself; the first value stored wins and later ones are released.
     template <class Initializer>
     PyResult<PyObject*> get_or_init(Initializer&& initializer) noexcept {
         if (state_.load(std::memory_order_acquire) == FILLED) return value_;
@@ -36,8 +38,11 @@ class InterpreterOnceCell {
     using Run = PyResult<PyRef> (*)(void* initializer);
 
     PyResult<PyObject*> initialize(Run run, void* initializer) noexcept;
+    PyResult<PyObject*> store(PyResult<PyRef> result, bool nested) noexcept;
 
     std::atomic<int> state_{EMPTY};
+    // Identifies the thread running the initialiser while the state is RUNNING.
+    std::atomic<const void*> runner_{nullptr};
     PyObject* value_ = nullptr;
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -101,6 +102,36 @@ TEST_F(OnceCellTest, AFailedInitialiserLeavesTheCellEmptyForTheNextReader) {
     EXPECT_EQ(PyLong_AsLong(filled), 7);
     EXPECT_EQ(cell.get_or_init(initializer).value(), filled);
     EXPECT_EQ(runs, 2);
+}
+
+TEST_F(OnceCellTest, AnInitialiserThatReadsItsOwnCellKeepsTheFirstValueStored) {
+    static constinit InterpreterOnceCell cell;
+    int runs = 0;
+    PyObject* inner = nullptr;
+    std::function<PyResult<PyRef>()> initializer = [&]() -> PyResult<PyRef> {
+        PyRef value = PyRef::steal(PyLong_FromLong(++runs));
+        if (runs == 1) inner = cell.get_or_init(initializer).value(); // would wait for itself
+        return value;
+    };
+    PyObject* outer = cell.get_or_init(initializer).value();
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(outer, inner);
+    EXPECT_EQ(PyLong_AsLong(outer), 2);
+    EXPECT_EQ(cell.get_or_init(initializer).value(), outer);
+}
+
+TEST_F(OnceCellTest, ANestedFailureLeavesTheOuterRunInCharge) {
+    static constinit InterpreterOnceCell cell;
+    auto failing = []() -> PyResult<PyRef> { return type_error(Text("nested attempt fails")); };
+    PyObject* filled = cell.get_or_init([&]() -> PyResult<PyRef> {
+                               PyResult<PyObject*> nested = cell.get_or_init(failing);
+                               EXPECT_FALSE(nested.ok());
+                               if (!nested.ok()) (void)nested.take_error();
+                               return PyRef::steal(PyLong_FromLong(5));
+                           })
+                           .value();
+    EXPECT_EQ(PyLong_AsLong(filled), 5);
+    EXPECT_EQ(cell.get_or_init(failing).value(), filled);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 """Conversion of `data`: what is refused, the exact three-line TypeError that
 explains both attempts, and inputs that lie or raise."""
 
+import subprocess
 import sys
 
 import pytest
@@ -133,3 +134,28 @@ def test_the_first_bad_item_ends_the_conversion():
     with pytest.raises(TypeError):
         SHANNON.measure_entropy([Watched(1), Watched(999), Watched(2)])
     assert touched == [1, 999]
+
+
+def test_a_measure_called_while_the_module_imports_its_sequence_type_does_not_hang():
+    # The first sequence conversion imports collections.abc through
+    # builtins.__import__, so user code can call a measure from inside it.
+    code = """if True:
+        import builtins, talvora
+        measure = talvora.shannon_entropy_algo.measure_entropy
+        def message(data):
+            try:
+                measure(data)
+            except TypeError as error:
+                return str(error)
+        real_import, seen = builtins.__import__, []
+        def hooked(name, *args, **kwargs):
+            if name == "collections.abc" and not seen:
+                seen.append(None)
+                seen[0] = message(5)
+            return real_import(name, *args, **kwargs)
+        builtins.__import__ = hooked
+        print(repr(message(5)), repr(seen[0]), measure(range(4)))
+    """
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    expected = repr(composed_message(not_str("int"), not_sequence("int")))
+    assert (out.returncode, out.stdout, out.stderr) == (0, f"{expected} {expected} 2.0\n", "")
