@@ -42,10 +42,14 @@ class WorkerPool {
     // Runs a(migrated) and b(migrated), possibly at the same time, and
     // returns both results. On a worker of this pool the calling thread
     // takes part; from any other thread the join goes in through
-    // run_blocking, and then a runs migrated.
+    // run_blocking. a runs migrated exactly when the join is handed in from
+    // outside or runs directly in an operation handed in by run_blocking.
     template <class A, class B> auto join(A&& a, B&& b) noexcept {
-        if (Worker* worker = current_worker(); worker && &worker->pool() == this)
-            return join_on(*worker, a, b, false);
+        if (Worker* worker = current_worker(); worker && &worker->pool() == this) {
+            const bool injected = worker->in_injected_operation();
+            const InjectedOperationScope tasks(*worker, false);
+            return join_on(*worker, a, b, injected);
+        }
         return inject_and_wait(
             [&](Worker& worker, bool injected) { return join_on(worker, a, b, injected); });
     }
@@ -56,7 +60,10 @@ class WorkerPool {
     template <class Operation> auto run_blocking(Operation&& operation) noexcept {
         if (Worker* worker = current_worker(); worker && &worker->pool() == this)
             return operation();
-        return inject_and_wait([&](Worker&, bool) { return operation(); });
+        return inject_and_wait([&](Worker& worker, bool injected) {
+            const InjectedOperationScope scope(worker, injected);
+            return operation();
+        });
     }
 
     // What the workers share.

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace talvora {
 
@@ -33,6 +34,13 @@ class alignas(64) Worker {
     // Runs other work, or sleeps, until latch is set.
     void wait_until(CoreLatch& latch) noexcept;
 
+    // Whether the worker runs an operation handed in by run_blocking, outside
+    // the tasks of any join in it: a join there runs A migrated.
+    bool in_injected_operation() const noexcept { return in_injected_operation_; }
+    bool exchange_in_injected_operation(bool value) noexcept {
+        return std::exchange(in_injected_operation_, value);
+    }
+
     JobDeque& deque() noexcept { return deque_; }
     // Set only when a pool that is not the process-wide one shuts down.
     CoreLatch& terminate_latch() noexcept { return terminate_; }
@@ -46,8 +54,23 @@ class alignas(64) Worker {
     WorkerPool* pool_ = nullptr;
     std::size_t index_ = 0;
     std::uint64_t random_state_ = 0;
+    bool in_injected_operation_ = false;
     JobDeque deque_;
     CoreLatch terminate_;
+};
+
+// Sets the worker's injected-operation flag for a scope.
+class InjectedOperationScope {
+  public:
+    InjectedOperationScope(Worker& worker, bool value) noexcept
+        : worker_(worker), outer_(worker.exchange_in_injected_operation(value)) {}
+    InjectedOperationScope(const InjectedOperationScope&) = delete;
+    InjectedOperationScope& operator=(const InjectedOperationScope&) = delete;
+    ~InjectedOperationScope() { worker_.exchange_in_injected_operation(outer_); }
+
+  private:
+    Worker& worker_;
+    bool outer_;
 };
 
 // The worker the calling thread is, or nullptr for every other thread.

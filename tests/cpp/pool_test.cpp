@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace talvora {
@@ -80,20 +81,25 @@ TEST(Migrated, JoinFromOutsideRunsBothMigrated) {
     }
 }
 
-TEST(Migrated, JoinOnAWorkerKeepsBUnmigratedWhenNobodyStealsIt) {
-    WorkerPool pool(1); // nobody to steal
-    const auto [a, b] = pool.run_blocking(
-        [&] { return pool.join([](bool m) { return m; }, [](bool m) { return m; }); });
-    EXPECT_FALSE(a);
-    EXPECT_FALSE(b);
+TEST(Migrated, AJoinInARunBlockingOperationRunsAMigratedAndJoinsInItsTasksDoNot) {
+    WorkerPool pool(1); // nobody to steal: every b is kept and carries a's flag
+    const auto flag = [](bool m) { return m; };
+    const auto flags = pool.run_blocking([&] {
+        const auto [a, b] = pool.join(flag, flag);
+        const auto [nested, unused] = pool.join([&](bool) { return pool.join(flag, flag); }, flag);
+        const auto [a_again, b_again] = pool.join(flag, flag);
+        return std::tuple(a, b, nested.first, nested.second, a_again, b_again);
+    });
+    EXPECT_EQ(flags, std::tuple(true, true, false, false, true, true));
 }
 
-// a waits until b has started, so b can only have run on another worker.
+// a waits until b has started, so b can only have run on another worker. The
+// join runs inside a task, where a is not migrated.
 TEST(Migrated, StolenBIsMigrated) {
     WorkerPool pool(2);
     for (int round = 0; round < 20; ++round) {
         std::atomic<bool> b_started{false};
-        const auto [a, b] = pool.run_blocking([&] {
+        const auto stolen_join = [&](bool) {
             return pool.join(
                 [&](bool m) {
                     while (!b_started.load())
@@ -104,7 +110,8 @@ TEST(Migrated, StolenBIsMigrated) {
                     b_started = true;
                     return std::pair(m, std::this_thread::get_id());
                 });
-        });
+        };
+        const auto [a, b] = pool.join(stolen_join, [](bool) { return 0; }).first;
         EXPECT_FALSE(a.first);
         EXPECT_TRUE(b.first);
         EXPECT_NE(a.second, b.second);
