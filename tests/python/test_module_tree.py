@@ -133,3 +133,67 @@ def test_only_the_init_functions_are_exported_and_libpython_is_not_needed():
     init = {f"PyInit_{name}" for name in MODULES}
     assert init <= exported and all(s in init or s.startswith("PYO3_INTROSPECTION_1_") for s in exported)
     assert not any("libpython" in library for library in needed)
+
+
+# The published docstrings, header included; written out here so that an
+# edit of the interface description cannot change them unnoticed.
+PUBLISHED_DOCS = {
+    "shannon_entropy_algo.measure_entropy": (
+        "measure_entropy(data)\n"
+        "--\n"
+        "\n"
+        "计算数据的香农熵 (Shannon entropy).\n"
+        "\n"
+        "衡量数据的随机性/信息密度：`H = -sum(p * log2(p))`.\n"
+        "\n"
+        "返回值：通常在 `0.0..=8.0` bits 之间。若数据为空则返回 `0.0`。"
+    ),
+    "shannon_entropy_algo.measure_metric_entropy": (
+        "measure_metric_entropy(data)\n"
+        "--\n"
+        "\n"
+        "计算标准的度量香农熵 (Metric Shannon entropy).\n"
+        "\n"
+        "将香农熵按 `8-bit` 最大 theoretical 熵 (`8.0` bits) 进行归一化。\n"
+        "\n"
+        "返回值：通常在 `0.0..=1.0` 之间。"
+    ),
+    "min_entropy_algo.measure_entropy": (
+        "measure_entropy(data)\n"
+        "--\n"
+        "\n"
+        "计算数据的最小熵 (Min-entropy: H_infinity).\n"
+        "\n"
+        "最小熵表示预测最可能出现的字节所需的比特数：`H_inf = -log2(max(P))`.\n"
+        "\n"
+        "返回值：通常在 `0.0..=8.0` bits 之间。若数据为空则返回 `0.0`。"
+    ),
+    "shannon_entropy_algo.measure_normalized_metric_entropy": (
+        "measure_normalized_metric_entropy(data)\n"
+        "--\n"
+        "\n"
+        "规范化缩放的香农熵 (Normalized Shannon entropy)。\n"
+        "\n"
+        "完全随机数据的返回值紧密分布在 `1.0` 周围。\n"
+        "\n"
+        "返回值：通常在 `0.0..=1.0` 之间。有些故意编写的数据会导致结果超过 `1.0`。"
+    ),
+    "talvora.ping": "ping(x)\n--\n\n",
+}
+
+
+@pytest.mark.parametrize("path", PUBLISHED_DOCS)
+def test_docstrings_are_the_published_texts(path):
+    module, name = path.split(".")
+    function = getattr(MODULES[module], name)
+    header, _, body = PUBLISHED_DOCS[path].partition("\n--\n\n")
+    assert f"{name}{function.__text_signature__}" == header
+    assert function.__doc__ == (body or None)
+
+
+def test_module_docstrings_are_the_published_texts():
+    assert [module.__doc__ for module in MODULES.values()] == [
+        "",
+        "Shannon entropy algorithm module",
+        "Min entropy algorithm module",
+    ]
