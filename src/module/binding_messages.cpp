@@ -37,6 +37,16 @@ void append_parameter_list(Text& text, std::span<const std::string_view> names) 
     }
 }
 
+// "f() <phrase>keyword'": the messages about one keyword argument.
+Text about_keyword(const CallSignature& signature, std::string_view phrase,
+                   std::string_view keyword) noexcept {
+    Text text = display_name(signature);
+    text.append(phrase);
+    text.append(keyword);
+    text.append("'");
+    return text;
+}
+
 } // namespace
 
 Text too_many_positional(const CallSignature& signature, std::size_t given) noexcept {
@@ -56,19 +66,11 @@ Text too_many_positional(const CallSignature& signature, std::size_t given) noex
 }
 
 Text unexpected_keyword(const CallSignature& signature, std::string_view keyword) noexcept {
-    Text text = display_name(signature);
-    text.append(" got an unexpected keyword argument '");
-    text.append(keyword);
-    text.append("'");
-    return text;
+    return about_keyword(signature, " got an unexpected keyword argument '", keyword);
 }
 
 Text multiple_values(const CallSignature& signature, std::string_view keyword) noexcept {
-    Text text = display_name(signature);
-    text.append(" got multiple values for argument '");
-    text.append(keyword);
-    text.append("'");
-    return text;
+    return about_keyword(signature, " got multiple values for argument '", keyword);
 }
 
 Text positional_only_passed_as_keyword(const CallSignature& signature,
