@@ -4,10 +4,11 @@
 #include "entropy/entropy.h"
 #include "pool/pool.h"
 
+#include "threads_at_once.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <barrier>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -45,18 +46,12 @@ TEST(GlobalPool, RacingFirstCallersShareOnePool) {
     std::thread([] {}).join();
     const std::set<std::string> before = threads();
     constexpr int RACERS = 6;
-    std::barrier start(RACERS);
     std::vector<WorkerPool*> seen(RACERS);
     std::vector<std::size_t> counts(RACERS);
-    std::vector<std::thread> racers;
-    for (int r = 0; r < RACERS; ++r)
-        racers.emplace_back([&, r] {
-            start.arrive_and_wait();
-            counts[r] = worker_count();
-            seen[r] = &global_pool();
-        });
-    for (auto& racer : racers)
-        racer.join();
+    on_threads_at_once(RACERS, [&](int r) {
+        counts[r] = worker_count();
+        seen[r] = &global_pool();
+    });
     for (int r = 0; r < RACERS; ++r) {
         EXPECT_EQ(seen[r], seen[0]);
         EXPECT_EQ(counts[r], 3u);

@@ -4,6 +4,8 @@
 #include "entropy/parallel_histogram.h"
 #include "pool/pool.h"
 
+#include "threads_at_once.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -76,15 +78,11 @@ TEST(ParallelHistogram, CallersOnSeveralThreadsShareAPool) {
     WorkerPool& pool = pool_of(3);
     const ByteView bytes(random_bytes());
     const ByteHistogram expected = count_bytes_naive(bytes);
-    std::vector<std::thread> callers;
     std::atomic<int> wrong{0};
-    for (int c = 0; c < 4; ++c)
-        callers.emplace_back([&] {
-            for (int round = 0; round < 3; ++round)
-                if (count_bytes_parallel(bytes, pool) != expected) ++wrong;
-        });
-    for (auto& caller : callers)
-        caller.join();
+    on_threads_at_once(4, [&](int) {
+        for (int round = 0; round < 3; ++round)
+            if (count_bytes_parallel(bytes, pool) != expected) ++wrong;
+    });
     EXPECT_EQ(wrong.load(), 0);
 }
 

@@ -3,9 +3,10 @@
 // supported at all the callers run the work themselves.
 #include "pool/pool.h"
 
+#include "threads_at_once.h"
+
 #include <gtest/gtest.h>
 
-#include <barrier>
 #include <cerrno>
 #include <thread>
 #include <vector>
@@ -81,23 +82,16 @@ TEST_P(Unsupported, FallsBackToAPoolWithoutThreads) {
     ASSERT_NE(result.pool, nullptr);
     WorkerPool& pool = *result.pool;
     EXPECT_EQ(pool.worker_count(), 1u);
-    constexpr int CALLERS = 4;
-    std::barrier start(CALLERS);
     std::atomic<int> wrong{0};
-    std::vector<std::thread> callers;
-    for (int c = 0; c < CALLERS; ++c)
-        callers.emplace_back([&, c] {
-            start.arrive_and_wait();
-            for (int round = 0; round < 50; ++round) {
-                const auto [a, b] = pool.join([&](bool m) { return std::pair(c, m); },
-                                              [&](bool m) { return std::pair(round, m); });
-                if (a != std::pair(c, true) || b != std::pair(round, true)) ++wrong;
-                if (pool.run_blocking([] { return current_worker() != nullptr; }) != true) ++wrong;
-            }
-            if (current_worker() != nullptr) ++wrong; // the marker is given back
-        });
-    for (auto& caller : callers)
-        caller.join();
+    on_threads_at_once(4, [&](int c) {
+        for (int round = 0; round < 50; ++round) {
+            const auto [a, b] = pool.join([&](bool m) { return std::pair(c, m); },
+                                          [&](bool m) { return std::pair(round, m); });
+            if (a != std::pair(c, true) || b != std::pair(round, true)) ++wrong;
+            if (pool.run_blocking([] { return current_worker() != nullptr; }) != true) ++wrong;
+        }
+        if (current_worker() != nullptr) ++wrong; // the marker is given back
+    });
     EXPECT_EQ(wrong.load(), 0);
 }
 

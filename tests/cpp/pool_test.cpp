@@ -2,16 +2,16 @@
 // results, migrated flags, nesting, many callers, and sleeping workers.
 #include "pool/pool.h"
 
+#include "threads_at_once.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <barrier>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 namespace talvora {
 namespace {
@@ -52,21 +52,14 @@ TEST_P(PoolSizes, NestedJoinsAddUp) {
 
 TEST_P(PoolSizes, ManyCallersAtOnce) {
     WorkerPool pool(GetParam());
-    constexpr int CALLERS = 6;
-    std::barrier start(CALLERS);
     std::atomic<int> wrong{0};
-    std::vector<std::thread> callers;
-    for (int c = 0; c < CALLERS; ++c)
-        callers.emplace_back([&, c] {
-            start.arrive_and_wait();
-            for (std::uint64_t round = 0; round < 30; ++round) {
-                const std::uint64_t n = 100 + 37 * c + round;
-                if (join_sum(pool, 0, n) != n * (n - 1) / 2) ++wrong;
-                if (pool.run_blocking([&] { return n; }) != n) ++wrong;
-            }
-        });
-    for (auto& caller : callers)
-        caller.join();
+    on_threads_at_once(6, [&](int c) {
+        for (std::uint64_t round = 0; round < 30; ++round) {
+            const std::uint64_t n = 100 + 37 * c + round;
+            if (join_sum(pool, 0, n) != n * (n - 1) / 2) ++wrong;
+            if (pool.run_blocking([&] { return n; }) != n) ++wrong;
+        }
+    });
     EXPECT_EQ(wrong.load(), 0);
 }
 
