@@ -7,9 +7,10 @@
 namespace talvora {
 namespace {
 
-// One table makes a run of equal bytes a chain of store-to-load dependencies
-// on one counter (~1 byte per 2-3 cycles). Four tables, fed in rotation, let
+// With one table, increments of a few alternating hot counters wait on each
+// other's stores (see SUB_TABLES_MIN_LEN). Four tables, fed in rotation, let
 // four increments be in flight; the merge costs 1,024 additions per block.
+// count_word and the merge are written out for exactly four.
 constexpr std::size_t TABLES = 4;
 // 32-bit counters keep the tables in 4 KiB of L1; a block never lets one of
 // them reach 2^32.

@@ -32,9 +32,9 @@ inline constexpr std::size_t PARALLEL_MIN_LEN = 262'144;
 inline constexpr std::size_t CHUNK_LEN = 65'536;
 
 // Below this length one table beats the sub-tables: zeroing and merging
-// them costs more than they save. This CPU forwards repeated increments of
-// one counter well, but not of a few alternating ones, so skewed input needs
-// the sub-tables from a few KiB on.
+// them costs more than they save. The machines measured forward repeated
+// increments of one counter well, but not of a few alternating ones, so
+// skewed input needs the sub-tables from a few KiB on.
 inline constexpr std::size_t SUB_TABLES_MIN_LEN = 2048;
 
 // The fast single-threaded counter, sub-tables from SUB_TABLES_MIN_LEN on;

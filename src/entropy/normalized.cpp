@@ -24,7 +24,6 @@ double histogram_normalized_metric_entropy(const ByteHistogram& histogram, std::
 }
 
 double normalized_metric_entropy(ByteView bytes) {
-    if (bytes.empty()) return 0.0;
     return histogram_normalized_metric_entropy(count_bytes(bytes), bytes.size());
 }
 

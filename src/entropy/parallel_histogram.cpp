@@ -59,8 +59,7 @@ ByteHistogram count_bytes_parallel(ByteView bytes, WorkerPool& pool) {
 }
 
 ByteHistogram count_bytes_parallel(ByteView bytes) {
-    const Worker* worker = current_worker();
-    return count_bytes_parallel(bytes, worker ? worker->pool() : global_pool());
+    return count_bytes_parallel(bytes, current_pool());
 }
 
 } // namespace talvora

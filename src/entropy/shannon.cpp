@@ -69,8 +69,7 @@ double histogram_metric_entropy(const ByteHistogram& histogram, std::uint64_t n)
 }
 
 double metric_entropy(ByteView bytes) {
-    if (bytes.empty()) return 0.0;
-    return shannon_entropy(bytes) * 0.125;
+    return histogram_metric_entropy(count_bytes(bytes), bytes.size());
 }
 
 double histogram_min_entropy(const ByteHistogram& histogram, std::uint64_t n) {
@@ -91,7 +90,6 @@ double histogram_min_entropy(const ByteHistogram& histogram, std::uint64_t n) {
 }
 
 double min_entropy(ByteView bytes) {
-    if (bytes.empty()) return 0.0;
     return histogram_min_entropy(count_bytes(bytes), bytes.size());
 }
 

@@ -31,7 +31,8 @@ WorkerPool* create_or_die() noexcept {
 
 PoolBuildResult create_global_pool(const SizingInputs& sizing, const SpawnThread& spawn) {
     PoolBuildResult result = WorkerPool::build(determine_worker_count(sizing), spawn);
-    // Where threads cannot be made at all, the callers do the work themselves.
+    // Where threads cannot be made at all, the callers do the work themselves;
+    // not on a worker of another pool, which cannot also become this pool's.
     if (!result.pool && result.error->is_unsupported() && current_worker() == nullptr)
         return {WorkerPool::without_threads(), std::nullopt};
     return result;
@@ -55,9 +56,13 @@ WorkerPool& global_pool() noexcept {
     return *pool;
 }
 
+WorkerPool& current_pool() noexcept {
+    if (Worker* worker = current_worker()) return worker->pool();
+    return global_pool();
+}
+
 std::size_t worker_count() noexcept {
-    if (const Worker* worker = current_worker()) return worker->pool().worker_count();
-    return global_pool().worker_count();
+    return current_pool().worker_count();
 }
 
 } // namespace talvora

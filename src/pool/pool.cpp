@@ -44,7 +44,7 @@ std::optional<ThreadPoolBuildError> WorkerPool::start(const SpawnThread& spawn) 
 
 WorkerPool::~WorkerPool() {
     for (std::size_t i = 0; i < worker_count_; ++i)
-        if (workers_[i].terminate_latch().set()) sleep_.wake_specific(i);
+        workers_[i].terminate_latch().set();
     std::unique_lock lock(stop_mutex_);
     stopped_.wait(lock, [this] { return running_ == 0; });
 }
@@ -54,7 +54,7 @@ void* WorkerPool::worker_main(void* argument) {
     WorkerPool& pool = worker.pool();
     mark_thread_unnamed();
     enter_worker(worker);
-    worker.wait_until(worker.terminate_latch());
+    worker.wait_until(worker.terminate_latch().core());
     leave_worker(worker);
     pool.worker_stopped();
     return nullptr;

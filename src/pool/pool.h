@@ -125,8 +125,10 @@ PoolBuildResult create_global_pool(const SizingInputs& sizing, const SpawnThread
 // The fatal message for a process-wide pool that cannot be created.
 std::string global_pool_failure_message(const ThreadPoolBuildError& error);
 
-// The worker count of the calling worker's pool, or of the process-wide
-// pool (creating it) on any other thread.
+// The calling worker's pool, or the process-wide pool (creating it) on any
+// other thread.
+WorkerPool& current_pool() noexcept;
+// The worker count of current_pool().
 std::size_t worker_count() noexcept;
 
 } // namespace talvora

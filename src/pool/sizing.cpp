@@ -37,10 +37,7 @@ std::size_t determine_worker_count(const SizingInputs& inputs) {
         return value ? parse_valid_count(*value) : std::nullopt;
     };
     std::optional<std::uint64_t> count = count_from("RAYON_NUM_THREADS");
-    if (!count) {
-        count = count_from("RAYON_RS_NUM_CPUS");
-        if (count == 0u) count.reset();
-    }
+    if (!count) count = count_from("RAYON_RS_NUM_CPUS");
     // An explicit 0 asks for the available parallelism, like no setting at all.
     if (!count || *count == 0) count = available_parallelism(inputs).value_or(1);
     return static_cast<std::size_t>(std::min<std::uint64_t>(*count, MAX_WORKER_COUNT));

@@ -1,6 +1,8 @@
 // src/pool/sleep.cpp: the sleep-and-wake protocol described in sleep.h.
 #include "pool/sleep.h"
 
+#include "pool/sizing.h"
+
 #include <algorithm>
 #include <sched.h>
 
@@ -12,6 +14,7 @@ namespace {
 constexpr std::uint64_t ONE_SLEEPING = 1;
 constexpr std::uint64_t ONE_IDLE = std::uint64_t{1} << 16;
 constexpr std::uint64_t ONE_JOB_EVENT = std::uint64_t{1} << 32;
+static_assert(MAX_WORKER_COUNT <= 0xffff, "the worker counts must fit in 16 bits");
 
 constexpr std::uint64_t sleeping(std::uint64_t c) {
     return c & 0xffff;

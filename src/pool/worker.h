@@ -43,11 +43,11 @@ class alignas(64) Worker {
 
     JobDeque& deque() noexcept { return deque_; }
     // Set only when a pool that is not the process-wide one shuts down.
-    CoreLatch& terminate_latch() noexcept { return terminate_; }
+    SpinLatch& terminate_latch() noexcept { return terminate_; }
 
   private:
     // Own queue newest first, then the oldest job of another worker (from a
-    // random victim, once round), then the oldest injected job.
+    // random victim, once around), then the oldest injected job.
     Job* find_work() noexcept;
     Job* steal() noexcept;
 
@@ -56,7 +56,7 @@ class alignas(64) Worker {
     std::uint64_t random_state_ = 0;
     bool in_injected_operation_ = false;
     JobDeque deque_;
-    CoreLatch terminate_;
+    SpinLatch terminate_{*this};
 };
 
 // Sets the worker's injected-operation flag for a scope.
