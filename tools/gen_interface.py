@@ -59,11 +59,6 @@ class Function:
     def cpp_name(self) -> str:
         return f"{self.module}_{self.name}"
 
-    @property
-    def signature_key(self) -> tuple:
-        """Functions with equal keys share one CallSignature record."""
-        return (self.name, tuple(p.name for p in self.parameters))
-
 
 @dataclasses.dataclass(frozen=True)
 class Module:
@@ -81,11 +76,12 @@ class Interface:
     functions: tuple[Function, ...]
 
     @property
-    def signatures(self) -> dict[tuple, Function]:
-        """One representative function per distinct CallSignature."""
-        shared: dict[tuple, Function] = {}
+    def signatures(self) -> dict[str, Function]:
+        """One representative function per CallSignature record; functions of
+        the same name share one (load_interface checks that they may)."""
+        shared: dict[str, Function] = {}
         for function in self.functions:
-            shared.setdefault(function.signature_key, function)
+            shared.setdefault(function.name, function)
         return shared
 
 
@@ -97,7 +93,7 @@ def _fields(table: dict, where: str, required: set[str]) -> dict:
 
 
 def _u64(text: str, where: str) -> int:
-    if not (isinstance(text, str) and text.isdigit() and int(text) < 2**64 and str(int(text)) == text):
+    if not (isinstance(text, str) and text.isdecimal() and int(text) < 2**64 and str(int(text)) == text):
         raise InterfaceError(f"{where}: {text!r} is not an unsigned 64-bit number in decimal")
     return int(text)
 
@@ -158,11 +154,13 @@ def load_interface(path: pathlib.Path) -> Interface:
         where = f"functions[{i}]"
         _fields(table, where, {"module", "name", "entry", "parameters", "returns", "doc",
                                "introspection_symbol", "introspection_id"})
-        parameters = tuple(
-            Parameter(p["name"], _annotation(p["annotation"], f"{where}.{p['name']}"))
-            for p in (_fields(p, f"{where}.parameters", {"name", "annotation"}) for p in table["parameters"]))
+        parameters = []
+        for parameter in table["parameters"]:
+            _fields(parameter, f"{where}.parameters", {"name", "annotation"})
+            annotation = _annotation(parameter["annotation"], f"{where}.{parameter['name']}")
+            parameters.append(Parameter(parameter["name"], annotation))
         functions.append(Function(
-            module=table["module"], name=table["name"], entry=table["entry"], parameters=parameters,
+            module=table["module"], name=table["name"], entry=table["entry"], parameters=tuple(parameters),
             returns=_annotation(table["returns"], f"{where}.returns"), body=table["doc"],
             introspection_symbol=_u64(table["introspection_symbol"], where),
             introspection_id=_u64(table["introspection_id"], where)))
@@ -205,8 +203,10 @@ def load_interface(path: pathlib.Path) -> Interface:
                for n in (item.introspection_symbol, item.introspection_id)]
     if len(numbers) != len(set(numbers)):
         raise InterfaceError("introspection symbols and identifiers must all differ")
-    for key, function in Interface((), tuple(functions)).signatures.items():
-        if any(f.name == function.name and f.signature_key != key for f in functions):
+    first_of_name: dict[str, Function] = {}
+    for function in functions:
+        first = first_of_name.setdefault(function.name, function)
+        if [p.name for p in first.parameters] != [p.name for p in function.parameters]:
             raise InterfaceError(f"functions named {function.name} must share one signature")
     return Interface(tuple(built[name] for name in names), tuple(functions))
 
@@ -253,6 +253,9 @@ def emit_cpp_header(interface: Interface) -> str:
             f"inline constexpr CallSignature {function.name}_signature{{",
             f"    {cpp_string(function.name)}, std::nullopt, {function.name}_positional_names,",
             f"    0, {len(function.parameters)}, {{}}}};",
+            "// The entry frame binds exactly one argument.",
+            f"static_assert({function.name}_signature.positional_names.size() == 1 &&",
+            f"              {function.name}_signature.slot_count() == 1);",
             "",
         ]
 

@@ -31,7 +31,7 @@ struct CallSignature {
     std::size_t required_positional_count;
     std::span<const KeywordOnlyParameter> keyword_only;
 
-    std::size_t slot_count() const noexcept {
+    constexpr std::size_t slot_count() const noexcept {
         return positional_names.size() + keyword_only.size();
     }
 };
@@ -70,10 +70,10 @@ PyObject* run_entry(const CallSignature& signature, PyObject* const* args, Py_ss
                     PyObject* kwnames, Body&& body) noexcept {
     EntryScope entry;
     PyObject* slot = nullptr;
-    // One positional argument for a one-parameter signature is the common
-    // call and cannot fail to bind.
-    if (nargs == 1 && kwnames == nullptr && signature.positional_names.size() == 1 &&
-        signature.slot_count() == 1) {
+    // One positional argument is the common call and cannot fail to bind:
+    // every entry signature has exactly one parameter (asserted where the
+    // signatures are generated).
+    if (nargs == 1 && kwnames == nullptr) {
         slot = args[0];
     } else if (MaybeError error = bind_arguments(signature, args, nargs, kwnames, {&slot, 1})) {
         restore_error(std::move(*error));

@@ -139,8 +139,7 @@ PyResult<BytesOrStr> convert_data(PyObject* data) noexcept {
         // The string owns its UTF-8 form and keeps it until it dies.
         Py_ssize_t size;
         const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
-        if (utf8 != nullptr)
-            return BytesOrStr{BytesOrStr::Variant::Str, InputBytes::borrowed(data, utf8, size)};
+        if (utf8 != nullptr) return BytesOrStr{InputBytes::borrowed(data, utf8, size)};
         str_error = str_field_error(fetch_error()); // lone surrogates
     } else if (PyType_HasFeature(Py_TYPE(data), Py_TPFLAGS_HEAPTYPE)) {
         // A class's __qualname__ may be changed by its own __len__, __iter__
@@ -148,7 +147,7 @@ PyResult<BytesOrStr> convert_data(PyObject* data) noexcept {
         str_error = str_field_error(not_a_str(data));
     }
     PyResult<InputBytes> bytes = extract_bytes(data);
-    if (bytes.ok()) return BytesOrStr{BytesOrStr::Variant::Bytes, std::move(bytes.value())};
+    if (bytes.ok()) return BytesOrStr{std::move(bytes.value())};
 
     // A built-in type's name cannot change, so for one its Str error is made
     // only now that it is reported: most calls pass bytes, and for a short

@@ -31,7 +31,6 @@ class InputBytes {
     }
 
     ByteView view() const noexcept { return view_; }
-    bool is_borrowed() const noexcept { return static_cast<bool>(owner_); }
 
   private:
     InputBytes(PyRef owner, ByteView view, ByteBuffer copy) noexcept
@@ -45,8 +44,6 @@ class InputBytes {
 // The converted `data`: the UTF-8 bytes of a str, or the bytes of a bytes,
 // bytearray or sequence of ints 0..255. The measures read both alike.
 struct BytesOrStr {
-    enum class Variant { Str, Bytes };
-    Variant variant;
     InputBytes bytes;
 
     ByteView view() const noexcept { return bytes.view(); }
@@ -62,7 +59,5 @@ PyErrValue variant_field_error(PyErrValue inner, std::string_view field_path) no
 // The three-line TypeError naming both variants and the chain of causes of
 // each variant's error.
 PyErrValue variant_union_error(PyErrValue str_error, PyErrValue bytes_error) noexcept;
-// "{type qualname}: {str(exception)}".
-Text describe_error(PyErrValue& error) noexcept;
 
 } // namespace talvora

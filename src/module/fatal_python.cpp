@@ -38,10 +38,9 @@ PyRef must_create(PyObject* object, std::source_location where) noexcept {
 }
 
 void api_call_failed(std::source_location where) noexcept {
-    if (PyObject* raised = PyErr_GetRaisedException()) {
-        if (Py_TYPE(raised) == reinterpret_cast<PyTypeObject*>(panic_exception_type()))
-            resume_fatal_from_python(PyRef::steal(raised));
-        PyErr_SetRaisedException(raised);
+    // take_error resumes a PanicException's abort; any other is reported.
+    if (std::optional<PyErrValue> error = take_error()) {
+        restore_error(std::move(*error));
         PyErr_WriteUnraisable(nullptr);
     }
     fatal_failure("PyObject pointer is null", where);

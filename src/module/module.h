@@ -61,8 +61,5 @@ MaybeError add_submodule(PyObject* parent, ModuleDefinition& definition) noexcep
 MaybeError add_function(PyObject* module, PyMethodDef& function) noexcept;
 // Records `name` in the module's __all__ and sets the attribute.
 MaybeError add_member(PyObject* module, PyObject* name, PyObject* value) noexcept;
-// Creates and executes the module of `definition` from `spec`; the
-// initialiser of its cached_module.
-PyResult<PyRef> create_submodule(ModuleDefinition& definition, PyObject* spec) noexcept;
 
 } // namespace talvora

@@ -46,6 +46,18 @@ PyResult<PyRef> attribute_name(PyObject* module) noexcept {
         PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
+// Creates and executes the module of `definition` from `spec`; the
+// initialiser of its cached_module.
+PyResult<PyRef> create_submodule(ModuleDefinition& definition, PyObject* spec) noexcept {
+    PyRef module =
+        PyRef::steal(PyModule_FromDefAndSpec2(&definition.def, spec, PYTHON_API_VERSION));
+    if (!module) return fetch_error();
+    if (!PyModule_Check(module.get())) return type_mismatch_error(module.get(), module_type());
+    // Runs the submodule's own exec step, which enters the module again.
+    if (PyModule_ExecDef(module.get(), &definition.def) != 0) return fetch_error();
+    return module;
+}
+
 } // namespace
 
 int run_exec_step(PyObject* module, ExecBody body) noexcept {
@@ -82,16 +94,6 @@ MaybeError add_submodule(PyObject* parent, ModuleDefinition& definition) noexcep
     PyResult<PyRef> name = attribute_name(submodule.get());
     if (!name.ok()) return name.take_error();
     return add_member(parent, name.value().get(), submodule.get());
-}
-
-PyResult<PyRef> create_submodule(ModuleDefinition& definition, PyObject* spec) noexcept {
-    PyRef module =
-        PyRef::steal(PyModule_FromDefAndSpec2(&definition.def, spec, PYTHON_API_VERSION));
-    if (!module) return fetch_error();
-    if (!PyModule_Check(module.get())) return type_mismatch_error(module.get(), module_type());
-    // Runs the submodule's own exec step, which enters the module again.
-    if (PyModule_ExecDef(module.get(), &definition.def) != 0) return fetch_error();
-    return module;
 }
 
 MaybeError add_function(PyObject* module, PyMethodDef& function) noexcept {

@@ -25,8 +25,8 @@ Text describe_exception(PyObject* exception) noexcept {
 // The error, then ", caused by " and each cause in turn. A chain that loops
 // back on itself ends at the first repeat.
 Text describe_chain(PyErrValue& error) noexcept {
-    Text text = describe_error(error);
     PyObject* exception = normalize_error(error);
+    Text text = describe_exception(exception);
     std::vector<PyObject*, FatalAllocator<PyObject*>> seen{exception};
     PyRef cause = PyRef::steal(PyException_GetCause(exception));
     while (cause && std::find(seen.begin(), seen.end(), cause.get()) == seen.end()) {
@@ -39,10 +39,6 @@ Text describe_chain(PyErrValue& error) noexcept {
 }
 
 } // namespace
-
-Text describe_error(PyErrValue& error) noexcept {
-    return describe_exception(normalize_error(error));
-}
 
 PyErrValue variant_field_error(PyErrValue inner, std::string_view field_path) noexcept {
     Text message("failed to extract field ");
