@@ -8,18 +8,16 @@ PYDBG=/usr/bin/python3.14-dbg
 
 step() { printf '\n== %s\n' "$*"; }
 
-# configure DIR [cmake args...]: configure (quietly unless it fails) and build.
+# configure_and_build DIR [cmake args...]: configure (its output shown only
+# if it fails) and build.
 configure_and_build() {
     local dir=$1
     shift
     local log
-    log=$(mktemp)
-    if ! cmake -S . -B "$dir" -G Ninja "$@" >"$log" 2>&1; then
-        cat "$log"
-        rm -f "$log"
+    log=$(cmake -S . -B "$dir" -G Ninja "$@" 2>&1) || {
+        printf '%s\n' "$log"
         return 1
-    fi
-    rm -f "$log"
+    }
     cmake --build "$dir" -j "$JOBS"
 }
 
@@ -88,13 +86,14 @@ check)
     run_sanitized
     ;;
 demo)
-    build_release >/dev/null
+    # Build output on stderr, so stdout is only the table.
+    build_release >&2
     PYTHONPATH="$PWD/build/release/python" $PY tools/demo.py "$@"
     ;;
 bench)
     build_release
     step "C++ kernels"
-    for b in build/release/bench/bench_*; do [ -x "$b" ] && "$b"; done
+    build/release/bench/bench_counting
     step "Python end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_python.py "$@"
     ;;

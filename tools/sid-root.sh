@@ -31,8 +31,8 @@ require_root_user() {
         die "unshare or chroot is missing: install util-linux and coreutils"
 }
 
+# After require_root_user (provision_root, its only caller, checks first).
 require_host_tools() {
-    require_root_user
     if ! command -v debootstrap >/dev/null; then
         echo "dev: installing debootstrap on the host" >&2
         { apt-get "${APT_OPTS[@]}" update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap; } >&2 ||

@@ -4,10 +4,11 @@
 #include "pool/job.h"
 #include "pool/job_deque.h"
 
+#include "threads_at_once.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <barrier>
 #include <thread>
 #include <vector>
 
@@ -102,27 +103,20 @@ TEST(Injector, EachJobTakenOnceAcrossManyThreads) {
     Jobs jobs(PER_PRODUCER * PRODUCERS);
     Injector ring(8); // wraps many times
     std::atomic<std::size_t> consumed{0};
-    std::barrier start(PRODUCERS + CONSUMERS);
-    std::vector<std::thread> threads;
-    for (int p = 0; p < PRODUCERS; ++p)
-        threads.emplace_back([&, p] {
-            start.arrive_and_wait();
-            for (std::size_t i = 0; i < PER_PRODUCER; ++i)
-                while (!ring.push(jobs.at(p * PER_PRODUCER + i)))
+    on_threads_at_once(PRODUCERS + CONSUMERS, [&](int i) {
+        if (i < PRODUCERS) {
+            for (std::size_t j = 0; j < PER_PRODUCER; ++j)
+                while (!ring.push(jobs.at(static_cast<std::size_t>(i) * PER_PRODUCER + j)))
                     std::this_thread::yield();
-        });
-    for (int c = 0; c < CONSUMERS; ++c)
-        threads.emplace_back([&] {
-            start.arrive_and_wait();
-            while (consumed.load() < jobs.records.size()) {
-                if (Job* job = ring.pop()) {
-                    jobs.take(job);
-                    ++consumed;
-                }
+            return;
+        }
+        while (consumed.load() < jobs.records.size()) {
+            if (Job* job = ring.pop()) {
+                jobs.take(job);
+                ++consumed;
             }
-        });
-    for (auto& thread : threads)
-        thread.join();
+        }
+    });
     for (std::size_t i = 0; i < jobs.records.size(); ++i)
         ASSERT_EQ(jobs.taken[i].load(), 1) << "job " << i;
 }

@@ -1,6 +1,7 @@
 """Argument binding of the five functions, and ping end to end."""
 
 import operator
+import re
 
 import pytest
 
@@ -43,12 +44,11 @@ def test_ping_keeps_the_interpreters_exception_and_adds_a_note(x, error):
     assert type(caught.value) is error
     assert caught.value.__notes__ == ["while processing 'x'"]
     if error is TypeError:
-        with pytest.raises(TypeError, match=str(caught.value)):
+        with pytest.raises(TypeError, match=re.escape(str(caught.value))):
             operator.index(x)
 
 
 REPLACED = "\ufffd" * 3  # a lone surrogate: one per byte of its surrogatepass encoding
-m = SHANNON
 
 BINDING_FAILURES = [
     (ping, (), {}, "ping() missing 1 required positional argument: 'x'"),
@@ -58,14 +58,14 @@ BINDING_FAILURES = [
     (ping, (), {"y": 1}, "ping() got an unexpected keyword argument 'y'"),
     (ping, (), {"x": 1, "X": 2}, "ping() got an unexpected keyword argument 'X'"),
     (ping, (), {"a\udc80": 1}, f"ping() got an unexpected keyword argument 'a{REPLACED}'"),
-    (m.measure_entropy, (), {}, "measure_entropy() missing 1 required positional argument: 'data'"),
-    (m.measure_entropy, (b"a",), {"data": b"c"}, "measure_entropy() got multiple values for argument 'data'"),
+    (SHANNON.measure_entropy, (), {}, "measure_entropy() missing 1 required positional argument: 'data'"),
+    (SHANNON.measure_entropy, (b"a",), {"data": b"c"}, "measure_entropy() got multiple values for argument 'data'"),
     (
-        m.measure_metric_entropy, (), {"x": 1},
+        SHANNON.measure_metric_entropy, (), {"x": 1},
         "measure_metric_entropy() got an unexpected keyword argument 'x'",
     ),
     (
-        m.measure_normalized_metric_entropy, (b"a", b"b"), {},
+        SHANNON.measure_normalized_metric_entropy, (b"a", b"b"), {},
         "measure_normalized_metric_entropy() takes 1 positional arguments but 2 were given",
     ),
     # Binding is over before `data` is converted.

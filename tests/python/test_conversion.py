@@ -6,16 +6,22 @@ import sys
 
 import pytest
 
-from support import MEASURES, SHANNON, Index, ItemsOnly, composed_message
+from support import (
+    MEASURES,
+    OUT_OF_RANGE,
+    SHANNON,
+    Index,
+    ItemsOnly,
+    LyingLength,
+    Small,
+    composed_message,
+    not_str,
+)
 
 
 class Outer:
     class Inner:
         pass
-
-
-def not_str(name):
-    return f"TypeError: '{name}' object is not an instance of 'str'"
 
 
 def not_sequence(name):
@@ -29,7 +35,6 @@ def surrogate_error(text):
         return f"UnicodeEncodeError: {error}"
 
 
-OUT_OF_RANGE = "OverflowError: out of range integral type conversion attempted"
 REFUSED = {
     "int": (5, not_str("int"), not_sequence("int")),
     "None": (
@@ -41,24 +46,49 @@ REFUSED = {
     "set": ({1, 2}, not_str("set"), not_sequence("set")),
     "generator": ((b for b in b"ab"), not_str("generator"), not_sequence("generator")),
     "nested class": (Outer.Inner(), not_str("Outer.Inner"), not_sequence("Outer.Inner")),
-    "256": ([256], not_str("list"), OUT_OF_RANGE),
-    "-1": ([1, -1], not_str("list"), OUT_OF_RANGE),
-    "__index__ 300": ((Index(300),), not_str("tuple"), OUT_OF_RANGE),
-    "beyond C long": ([2**70], not_str("list"), "OverflowError: Python int too large to convert to C long"),
-    "float item": ([1.0], not_str("list"), "TypeError: 'float' object cannot be interpreted as an integer"),
     "lone surrogate": ("a\udc80", surrogate_error("a\udc80"), "TypeError: Can't extract `str` to `Vec`"),
 }
 
 
-@pytest.mark.parametrize("data, str_cause, bytes_cause", REFUSED.values(), ids=REFUSED.keys())
-@pytest.mark.parametrize("measure", MEASURES.values(), ids=MEASURES.keys())
-def test_refused_data(measure, data, str_cause, bytes_cause):
+def assert_refused(measure, data, str_cause, bytes_cause):
     with pytest.raises(TypeError) as caught:
         measure(data)
     error = caught.value
     assert type(error) is TypeError and str(error) == composed_message(str_cause, bytes_cause)
     assert error.__notes__ == ["while processing 'data'"]
     assert error.__cause__ is None and not error.__suppress_context__
+
+
+@pytest.mark.parametrize("data, str_cause, bytes_cause", REFUSED.values(), ids=REFUSED.keys())
+@pytest.mark.parametrize("measure", MEASURES.values(), ids=MEASURES.keys())
+def test_refused_data(measure, data, str_cause, bytes_cause):
+    assert_refused(measure, data, str_cause, bytes_cause)
+
+
+C_LONG = "OverflowError: Python int too large to convert to C long"
+NOT_AN_INTEGER = "TypeError: 'float' object cannot be interpreted as an integer"
+# Items that are not ints 0..255, alone or after a good one; exact lists and
+# tuples are each read by a road of their own.
+REFUSED_ITEMS = {
+    "256": ([256], OUT_OF_RANGE),
+    "256 after a good item": ([1, 256], OUT_OF_RANGE),
+    "-1": ([-1], OUT_OF_RANGE),
+    "-1 after a good item": ([1, -1], OUT_OF_RANGE),
+    "int subclass 300": ([Small(300)], OUT_OF_RANGE),
+    "__index__ 300": ([Index(300)], OUT_OF_RANGE),
+    "beyond C long": ([2**70], C_LONG),
+    "below C long": ([5, -(2**64)], C_LONG),
+    "int subclass beyond C long": ([Small(2**80)], C_LONG),
+    "float": ([0.5], NOT_AN_INTEGER),
+    "integral float": ([1.0], NOT_AN_INTEGER),
+}
+
+
+@pytest.mark.parametrize("container", [list, tuple], ids=["list", "tuple"])
+@pytest.mark.parametrize("items, bytes_cause", REFUSED_ITEMS.values(), ids=REFUSED_ITEMS.keys())
+@pytest.mark.parametrize("measure", MEASURES.values(), ids=MEASURES.keys())
+def test_refused_items(measure, items, bytes_cause, container):
+    assert_refused(measure, container(items), not_str(container.__name__), bytes_cause)
 
 
 def raising(error):
@@ -107,20 +137,9 @@ def test_iteration_failures_are_described_with_their_causes(data, bytes_cause):
     assert str(caught.value) == composed_message(not_str(type(data).__qualname__), bytes_cause)
 
 
-class LyingLength(ItemsOnly):
-    def __init__(self, length):
-        super().__init__(b"abc")
-        self.length = length
-
-    def __len__(self):
-        if isinstance(self.length, Exception):
-            raise self.length
-        return self.length
-
-
 @pytest.mark.parametrize("length", [0, 1, 1000, sys.maxsize, RuntimeError("no len")], ids=repr)
 def test_length_is_only_a_hint(length):
-    assert SHANNON.measure_entropy(LyingLength(length)) == SHANNON.measure_entropy(b"abc")
+    assert SHANNON.measure_entropy(LyingLength(b"abc", length)) == SHANNON.measure_entropy(b"abc")
 
 
 def test_the_first_bad_item_ends_the_conversion():

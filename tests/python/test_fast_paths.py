@@ -5,41 +5,25 @@ roads give: the same results, the same errors, the same references."""
 import math
 import random
 import sys
-import weakref
 
 import pytest
 
-from support import MEASURES, SHANNON, Index, composed_message
-
-OUT_OF_RANGE = "OverflowError: out of range integral type conversion attempted"
+from support import (
+    MEASURES,
+    OUT_OF_RANGE,
+    SHANNON,
+    Index,
+    ListSubclass,
+    LyingLength,
+    Small,
+    composed_message,
+    not_str,
+    representations,
+)
 
 
 def same_float(a, b):
     return a == b and math.copysign(1, a) == math.copysign(1, b)
-
-
-class BytesSubclass(bytes):
-    pass
-
-
-class ListSubclass(list):
-    """Read through the iterator protocol, unlike an exact list."""
-
-
-class LyingLength:
-    """A hint of 0, so that the copy grows from nothing."""
-
-    def __init__(self, items):
-        self.items = items
-
-    def __len__(self):
-        return 0
-
-    def __iter__(self):
-        return iter(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
 
 
 def sample(length, seed):
@@ -48,25 +32,13 @@ def sample(length, seed):
     return bytes(rng.randrange(skew) * (256 // skew) for _ in range(length))
 
 
-ROADS = {
-    "bytes": bytes,
-    "bytes subclass": BytesSubclass,
-    "bytearray": bytearray,
-    "list": list,
-    "tuple": tuple,
-    "list subclass": ListSubclass,
-    "memoryview": memoryview,
-    "hint of 0": lambda data: LyingLength(list(data)),
-}
-
-
 @pytest.mark.parametrize("length", [0, 1, 31, 4095, 4096, 4097, 262_145])
 @pytest.mark.parametrize("measure", MEASURES.values(), ids=MEASURES.keys())
 def test_every_road_gives_the_same_result(measure, length):
     data = sample(length, length)
     expected = measure(bytes(data))
-    for name, road in ROADS.items():
-        assert same_float(measure(road(data)), expected), name
+    for name, form in representations(data).items():
+        assert same_float(measure(form), expected), name
 
 
 @pytest.mark.parametrize("text", ["", "abc", "é" * 1000, "日本語テキスト" * 50_000])
@@ -80,7 +52,7 @@ def test_large_copies_give_the_same_result():
     # bytearray large enough to be copied into a mapping of its own.
     data = sample(3 << 20, 3)
     expected = SHANNON.measure_entropy(data)
-    assert same_float(SHANNON.measure_entropy(LyingLength(list(data))), expected)
+    assert same_float(SHANNON.measure_entropy(LyingLength(data)), expected)
     large = random.Random(5).randbytes((32 << 20) + 1)
     assert same_float(SHANNON.measure_entropy(bytearray(large)), SHANNON.measure_entropy(large))
 
@@ -173,23 +145,11 @@ def test_an_exact_list_changed_by_index_reads_like_its_iterator(change):
     assert outcome(SHANNON.measure_entropy, hostile(ListSubclass, change)) == iterated
 
 
-class Small(int):
-    pass
-
-
 ITEMS = {
     "bools": ([True, False, True], b"\x01\x00\x01"),
     "int subclass": ([Small(5), 255, Small(0)], b"\x05\xff\x00"),
     "__index__": ([Index(9), 0], b"\x09\x00"),
     "bounds": ([0, 255], b"\x00\xff"),
-}
-REFUSED_ITEMS = {
-    "256": ([1, 256], OUT_OF_RANGE),
-    "-1": ([-1], OUT_OF_RANGE),
-    "subclass 300": ([Small(300)], OUT_OF_RANGE),
-    "beyond C long": ([5, -(2**64)], "OverflowError: Python int too large to convert to C long"),
-    "big subclass": ([Small(2**80)], "OverflowError: Python int too large to convert to C long"),
-    "float": ([0.5], "TypeError: 'float' object cannot be interpreted as an integer"),
 }
 
 
@@ -198,16 +158,6 @@ REFUSED_ITEMS = {
 def test_items_of_every_kind(container, items, expected):
     for measure in MEASURES.values():
         assert same_float(measure(container(items)), measure(expected))
-
-
-@pytest.mark.parametrize("container", [list, tuple], ids=["list", "tuple"])
-@pytest.mark.parametrize("items, cause", REFUSED_ITEMS.values(), ids=REFUSED_ITEMS.keys())
-def test_refused_items(container, items, cause):
-    with pytest.raises(TypeError) as caught:
-        SHANNON.measure_entropy(container(items))
-    name = container.__name__
-    assert str(caught.value) == composed_message(
-        f"TypeError: '{name}' object is not an instance of 'str'", cause)
 
 
 def renaming_class(hook):
@@ -247,6 +197,4 @@ def test_the_str_line_names_a_class_as_it_was_before_the_bytes_attempt(hook):
     with pytest.raises(TypeError) as caught:
         SHANNON.measure_entropy(data)
     assert type(data).__qualname__ == "Changed"
-    assert str(caught.value) == composed_message(
-        f"TypeError: '{old}' object is not an instance of 'str'",
-        OUT_OF_RANGE)
+    assert str(caught.value) == composed_message(not_str(old), OUT_OF_RANGE)

@@ -1,5 +1,5 @@
 """Arbitrary objects and nested containers thrown at all five functions: each
-call returns the result a reference computes, or raises the specified error;
+call returns the result a reference computes, or raises the documented error;
 nothing else, and never a crash."""
 
 import operator

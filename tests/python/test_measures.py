@@ -1,11 +1,9 @@
 """The four measures through the Python API: worked results, bit for bit and
 with the sign of zero, for every kind of `data` the module accepts."""
 
-import array
-
 import pytest
 
-from support import MEASURES, Index, ItemsOnly, reference_min, reference_shannon
+from support import MEASURES, reference_min, reference_shannon, representations
 
 # content: (shannon, metric, normalized, min)
 WORKED = {
@@ -20,26 +18,6 @@ WORKED = {
     "é".encode(): (1.0, 0.125, 1.0, 1.0),
     bytes(range(256)): (8.0, 1.0, 1.0, 8.0),
 }
-
-
-def representations(content: bytes):
-    forms = {
-        "bytes": content,
-        "bytes subclass": type("B", (bytes,), {})(content),
-        "bytearray": bytearray(content),
-        "bytearray subclass": type("BA", (bytearray,), {})(content),
-        "list": list(content),
-        "tuple": tuple(content),
-        "array": array.array("B", content),
-        "__getitem__ only": ItemsOnly(content),
-        "__index__ items": [Index(b) for b in content],
-    }
-    try:
-        forms["str"] = content.decode()
-        forms["str subclass"] = type("S", (str,), {})(forms["str"])
-    except UnicodeDecodeError:
-        pass
-    return forms
 
 
 @pytest.mark.parametrize(
@@ -68,6 +46,7 @@ LONG = {
     "1000 x 0..99": (bytes(range(100)) * 10, 6.6438561897747395, 0.8511186397963425),
     "1000 zeros": (bytes(1000), -0.0, -0.0),
     "262144 x 0..255": (bytes(range(256)) * 1024, 8.0, 1.0),
+    "262144 x one value": (b"x" * 262_144, -0.0, -0.0),
 }
 
 

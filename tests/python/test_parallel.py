@@ -2,7 +2,6 @@
 starts and when, and that the results do not depend on it."""
 
 import json
-import math
 import os
 import subprocess
 import sys
@@ -11,10 +10,8 @@ import threading
 
 import pytest
 
-talvora = pytest.importorskip("talvora")
+from support import MEASURES
 
-SHANNON = talvora.shannon_entropy_algo
-MIN = talvora.min_entropy_algo
 PARALLEL_MIN_LEN = 262_144
 
 
@@ -72,18 +69,9 @@ def test_results_do_not_depend_on_the_worker_count(length):
     assert results[0] == results[1] == results[2]
 
 
-def test_worked_numbers_on_the_parallel_path():
-    uniform = bytes(range(256)) * 1024
-    assert SHANNON.measure_entropy(uniform) == 8.0
-    assert MIN.measure_entropy(uniform) == 8.0
-    repeated = SHANNON.measure_entropy(b"x" * PARALLEL_MIN_LEN)
-    assert repeated == 0.0 and math.copysign(1.0, repeated) == -1.0
-
-
 def test_concurrent_callers_get_identical_results():
     data = os.urandom((1 << 20) + 7)
-    measures = [SHANNON.measure_entropy, SHANNON.measure_metric_entropy,
-                SHANNON.measure_normalized_metric_entropy, MIN.measure_entropy]
+    measures = list(MEASURES.values())
     expected = [m(data).hex() for m in measures]
     barrier = threading.Barrier(4)
     results = []
