@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "module/fatal.h"
+#include "module/messages.h"
 #include "module/owned.h"
 
 namespace talvora {
@@ -29,12 +30,9 @@ constinit PendingReleasePool pending_release_pool;
 } // namespace
 
 EntryScope::EntryScope() noexcept {
-    if (attach_count < 0) {
-        if (attach_count == -1)
-            fatal_failure(
-                "Attaching a thread to the interpreter is prohibited while a __traverse__ "
-                "implementation is running.");
-        fatal_failure("Attaching a thread to the interpreter is currently prohibited.");
+    if (attach_count < 0) [[unlikely]] {
+        if (attach_count == -1) fatal_failure(message(Message::AttachDuringTraverse));
+        fatal_failure(message(Message::AttachProhibited));
     }
     ++attach_count;
     drain_pending_releases();

@@ -1,5 +1,5 @@
 // src/module/byte_buffer.h: ByteBuffer, the growable owned copy of an input
-// that can change under us (a bytearray, a sequence of ints).
+// that is not held as bytes (a sequence of ints).
 #pragma once
 
 #include <algorithm>
@@ -16,14 +16,13 @@ namespace talvora {
 // freed), so a loop of calls copies into warm memory. From there on a buffer
 // is its own mapping advised for huge pages: malloc would hand out fresh
 // kernel pages every time, and on a virtual machine every fresh 4 KiB page
-// costs a fault that dwarfs copying it. Failure to allocate is fatal.
+// costs a fault that dwarfs copying it. A buffer that cannot grow says so
+// and keeps what it holds; its owner raises MemoryError.
 class ByteBuffer {
   public:
     static constexpr std::size_t MAPPED_MIN_CAPACITY = std::size_t{32} << 20;
 
     ByteBuffer() = default;
-    static ByteBuffer copy_of(const void* bytes, std::size_t size) noexcept;
-
     ByteBuffer(ByteBuffer&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
           capacity_(std::exchange(other.capacity_, 0)) {}
@@ -38,31 +37,34 @@ class ByteBuffer {
     ByteBuffer& operator=(const ByteBuffer&) = delete;
     ~ByteBuffer() { release(); }
 
-    // Makes room for at least `capacity` bytes in all.
-    void reserve(std::size_t capacity) noexcept {
-        if (capacity > capacity_) reallocate(capacity);
+    // Makes room for at least `capacity` bytes in all; false when there is
+    // no memory for them.
+    [[nodiscard]] bool reserve(std::size_t capacity) noexcept {
+        return capacity <= capacity_ || reallocate(capacity);
     }
-    void push_back(std::uint8_t byte) noexcept {
-        if (size_ == capacity_) reallocate(capacity_ < 64 ? 64 : 2 * capacity_);
+    [[nodiscard]] bool push_back(std::uint8_t byte) noexcept {
+        if (size_ == capacity_ && !reallocate(capacity_ < 64 ? 64 : 2 * capacity_)) [[unlikely]]
+            return false;
         data_[size_++] = byte;
+        return true;
     }
 
-    // Room for `count` more bytes at the returned address, growing as
-    // push_back does; appended() then counts the bytes written there.
-    std::uint8_t* append_space(std::size_t count) noexcept {
-        if (capacity_ - size_ < count) reallocate(std::max(size_ + count, 2 * capacity_));
-        return data_ + size_;
+    // Room for `count` more bytes at tail(), growing as push_back does;
+    // false when there is no memory for them. appended() then counts the
+    // bytes written there.
+    [[nodiscard]] bool make_room(std::size_t count) noexcept {
+        return capacity_ - size_ >= count || reallocate(std::max(size_ + count, 2 * capacity_));
     }
+    std::uint8_t* tail() noexcept { return data_ + size_; }
     void appended(std::size_t count) noexcept { size_ += count; }
 
     const std::uint8_t* data() const noexcept { return data_; }
     std::size_t size() const noexcept { return size_; }
-    std::size_t capacity() const noexcept { return capacity_; }
     bool is_mapped() const noexcept { return capacity_ >= MAPPED_MIN_CAPACITY; }
     ByteView view() const noexcept { return {data_, size_}; }
 
   private:
-    void reallocate(std::size_t capacity) noexcept;
+    [[nodiscard]] bool reallocate(std::size_t capacity) noexcept;
     void release() noexcept;
 
     std::uint8_t* data_ = nullptr;

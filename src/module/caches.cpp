@@ -2,6 +2,7 @@
 // initialisers, all in one place.
 #include "module/caches.h"
 
+#include "module/messages.h"
 #include "module/once_cell.h"
 
 namespace talvora {
@@ -44,9 +45,9 @@ PyObject* panic_exception_type() noexcept {
             // Not fetch_error: taking an exception needs this very cell.
             if (type == nullptr) {
                 if (PyObject* raised = PyErr_GetRaisedException())
-                    fatal_failure("Failed to initialize new exception type.",
+                    fatal_failure(message(Message::PanicTypeFailed),
                                   PyErrValue::normalized(PyRef::steal(raised)));
-                fatal_failure("Failed to initialize new exception type.");
+                fatal_failure(message(Message::PanicTypeFailed));
             }
             return PyRef::steal(type);
         })
@@ -58,18 +59,15 @@ PyResult<PyObject*> simple_namespace_class() noexcept {
     return cell.get_or_init([] { return import_attribute("types", "SimpleNamespace"); });
 }
 
-PyObject* sequence_abc() noexcept {
+PyResult<PyObject*> sequence_abc() noexcept {
     static constinit InterpreterOnceCell cell;
-    PyResult<PyObject*> sequence = cell.get_or_init([]() -> PyResult<PyRef> {
+    return cell.get_or_init([]() -> PyResult<PyRef> {
         PyResult<PyRef> found = import_attribute("collections.abc", "Sequence");
         if (found.ok() && !PyType_Check(found.value().get()))
             return type_mismatch_error(found.value().get(),
                                        reinterpret_cast<PyObject*>(&PyType_Type));
         return found;
     });
-    if (!sequence.ok())
-        fatal_failure("could not look up collections.abc.Sequence", sequence.take_error());
-    return sequence.value();
 }
 
 PyObject* interned_all() noexcept {

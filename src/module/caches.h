@@ -13,8 +13,9 @@ namespace talvora {
 PyObject* panic_exception_type() noexcept;
 // types.SimpleNamespace, for the submodules' import specs.
 PyResult<PyObject*> simple_namespace_class() noexcept;
-// collections.abc.Sequence, named in conversion messages; fatal on failure.
-PyObject* sequence_abc() noexcept;
+// collections.abc.Sequence, named in conversion messages, or why it could
+// not be looked up; a failed look-up is tried again by the next call.
+PyResult<PyObject*> sequence_abc() noexcept;
 // Interned attribute and method names.
 PyObject* interned_all() noexcept;      // "__all__"
 PyObject* interned_name() noexcept;     // "__name__"

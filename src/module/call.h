@@ -60,7 +60,8 @@ Text missing_arguments(const CallSignature& signature, MissingKind kind,
 
 // Adds the note "while processing '{parameter}'" to the error of a failed
 // conversion; returns it normalised. Never changes which exception it is.
-PyErrValue annotate_argument_error(std::string_view parameter, PyErrValue error) noexcept;
+[[gnu::cold, gnu::noinline]] PyErrValue annotate_argument_error(std::string_view parameter,
+                                                                PyErrValue error) noexcept;
 
 // The frame of every entry function: enter, bind, run `body` on the single
 // bound value, raise an error value if one comes back, leave. `body` returns

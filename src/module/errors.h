@@ -38,8 +38,8 @@ class ErrorProducer {
     static ErrorProducer owned_message(PyObject* type, Text text) noexcept;
     // "'{type of object}' object is not an instance of '{expected}'".
     static ErrorProducer type_mismatch(PyRef object, PyRef expected) noexcept;
-    // An object taken as the exception type as it is, with None as argument.
-    static ErrorProducer raw_type(PyRef type) noexcept;
+    // The same naming the expected type by `expected_name`.
+    static ErrorProducer type_mismatch_named(PyRef object, const char* expected_name) noexcept;
 
     Produced produce() && noexcept;
 
@@ -54,12 +54,10 @@ class ErrorProducer {
     };
     struct TypeMismatch {
         PyRef object;
-        PyRef expected;
+        PyRef expected;            // null when named
+        const char* expected_name; // when `expected` is null
     };
-    struct RawType {
-        PyRef type;
-    };
-    using Kind = std::variant<StaticMessage, OwnedMessage, TypeMismatch, RawType>;
+    using Kind = std::variant<StaticMessage, OwnedMessage, TypeMismatch>;
 
     explicit ErrorProducer(Kind kind) noexcept : kind_(std::move(kind)) {}
     Kind kind_;
@@ -78,16 +76,30 @@ class PyErrValue {
 
   private:
     using Form = std::variant<std::monostate, ErrorProducer, PyRef>;
-    struct State {
-        std::mutex mutex;
-        std::optional<std::thread::id> normalizing_thread; // guarded by mutex
-        std::atomic<int> once;                             // the normalisation once-guard
+    class State {
+      public:
+        std::atomic<int> once; // the normalisation once-guard
         Form form;
+
+        bool is_normalizing_thread() noexcept {
+            std::lock_guard lock(mutex_);
+            return normalizing_thread_ == std::this_thread::get_id();
+        }
+        void set_normalizing_thread(std::optional<std::thread::id> thread) noexcept {
+            std::lock_guard lock(mutex_);
+            normalizing_thread_ = thread;
+        }
+
+      private:
+        std::mutex mutex_;
+        std::optional<std::thread::id> normalizing_thread_;
     };
     explicit PyErrValue(Form form, bool starts_normalized) noexcept;
 
     friend void restore_error(PyErrValue error) noexcept;
     friend PyObject* normalize_error(PyErrValue& error) noexcept;
+    // Normalises a value whose once-guard this thread holds.
+    static void normalize_once(State& state, bool attach) noexcept;
 
     std::unique_ptr<State> state_;
 };
@@ -108,11 +120,20 @@ template <class T> class [[nodiscard]] PyResult {
     std::variant<T, PyErrValue> outcome_;
 };
 
-PyErrValue type_error(Text message) noexcept;
-PyErrValue overflow_error(Text message) noexcept;
+// The builders of errors are cold: they keep the calls that succeed small.
+[[gnu::cold, gnu::noinline]] PyErrValue type_error(Text message) noexcept;
+[[gnu::cold, gnu::noinline]] PyErrValue overflow_error(Text message) noexcept;
 // A TypeError saying that `object` is not an instance of `expected` (a type,
 // None's type, or a tuple of types).
-PyErrValue type_mismatch_error(PyObject* object, PyObject* expected) noexcept;
+[[gnu::cold, gnu::noinline]] PyErrValue type_mismatch_error(PyObject* object,
+                                                            PyObject* expected) noexcept;
+// The interpreter's MemoryError.
+[[gnu::cold, gnu::noinline]] PyErrValue memory_error() noexcept;
+
+// Whether an error must reach the caller as it is, never wrapped in another
+// error nor dropped: an exception that does not derive from Exception
+// (KeyboardInterrupt, SystemExit, ...) or a MemoryError.
+bool must_propagate(PyErrValue& error) noexcept;
 
 // Makes the error the interpreter's current exception.
 void restore_error(PyErrValue error) noexcept;
@@ -122,22 +143,22 @@ void raise_lazy(ErrorProducer producer) noexcept;
 // of exactly the PanicException type aborts instead.
 std::optional<PyErrValue> take_error() noexcept;
 // take_error for a call that reported failure: never empty.
-PyErrValue fetch_error() noexcept;
+[[gnu::cold, gnu::noinline]] PyErrValue fetch_error() noexcept;
 // The error's exception instance (borrowed from `error`), made on first use.
 PyObject* normalize_error(PyErrValue& error) noexcept;
 
 // A CPython constructor returned null where the system cannot go on.
-[[noreturn]] void
+[[noreturn, gnu::cold]] void
 api_call_failed(std::source_location where = std::source_location::current()) noexcept;
 // `object` if a constructor produced one, else api_call_failed.
 PyRef must_create(PyObject* object,
                   std::source_location where = std::source_location::current()) noexcept;
 // fatal_failure with the message followed by ": " and a description of the
 // error (its type, value and traceback).
-[[noreturn]] void
+[[noreturn, gnu::cold]] void
 fatal_failure(std::string_view message, PyErrValue error,
               std::source_location where = std::source_location::current()) noexcept;
 // A PanicException came back from Python: print it and abort.
-[[noreturn]] void resume_fatal_from_python(PyRef exception) noexcept;
+[[noreturn, gnu::cold]] void resume_fatal_from_python(PyRef exception) noexcept;
 
 } // namespace talvora

@@ -6,6 +6,7 @@
 
 #include "module/caches.h"
 #include "module/errors.h"
+#include "module/messages.h"
 #include "module/text.h"
 
 namespace talvora {
@@ -43,7 +44,7 @@ void api_call_failed(std::source_location where) noexcept {
         restore_error(std::move(*error));
         PyErr_WriteUnraisable(nullptr);
     }
-    fatal_failure("PyObject pointer is null", where);
+    fatal_failure(message(Message::NullFromConstructor), where);
 }
 
 void fatal_failure(std::string_view message, PyErrValue error,

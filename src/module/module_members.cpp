@@ -3,14 +3,11 @@
 #include <string_view>
 
 #include "module/caches.h"
+#include "module/messages.h"
 #include "module/module.h"
 
 namespace talvora {
 namespace {
-
-constexpr const char SUBINTERPRETER_MESSAGE[] =
-    "PyO3 modules do not yet support subinterpreters, see "
-    "https://docs.python.org/3/c-api/init.html#sub-interpreter-support";
 
 PyObject* module_type() noexcept {
     return reinterpret_cast<PyObject*>(&PyModule_Type);
@@ -81,7 +78,7 @@ MaybeError add_submodule(PyObject* parent, ModuleDefinition& definition) noexcep
     if (!definition.owner_interpreter.compare_exchange_strong(owner, interpreter) &&
         owner != interpreter)
         return PyErrValue::lazy(
-            ErrorProducer::static_message(PyExc_ImportError, SUBINTERPRETER_MESSAGE));
+            ErrorProducer::static_message(PyExc_ImportError, message(Message::NoSubinterpreters)));
 
     PyResult<PyRef> spec = submodule_spec(definition.def.m_name);
     if (!spec.ok()) return spec.take_error();
@@ -121,7 +118,7 @@ MaybeError add_member(PyObject* module, PyObject* name, PyObject* value) noexcep
         return type_mismatch_error(all.get(), reinterpret_cast<PyObject*>(&PyList_Type));
     }
     if (PyList_Append(all.get(), name) < 0)
-        fatal_failure("could not append __name__ to __all__", fetch_error());
+        fatal_failure(message(Message::AllNotAppended), fetch_error());
     // The name stays in __all__ even if setting the attribute fails.
     if (PyObject_SetAttr(module, name, value) < 0) return fetch_error();
     return std::nullopt;

@@ -10,7 +10,32 @@ const void* this_thread_token() noexcept {
     return &token;
 }
 
+// The newest enlisted cell; each links to the one enlisted before it.
+constinit std::atomic<InterpreterOnceCell*> newest_enlisted{nullptr};
+
 } // namespace
+
+void InterpreterOnceCell::enlist() noexcept {
+    if (enlisted_.exchange(true, std::memory_order_relaxed)) return;
+    next_enlisted_ = newest_enlisted.load(std::memory_order_relaxed);
+    // Release pairs with the acquire load in forget_runners_lost_in_fork, so
+    // that a cell is seen there with its link.
+    while (!newest_enlisted.compare_exchange_weak(next_enlisted_, this, std::memory_order_release,
+                                                  std::memory_order_relaxed)) {
+    }
+}
+
+void InterpreterOnceCell::forget_runners_lost_in_fork() noexcept {
+    for (InterpreterOnceCell* cell = newest_enlisted.load(std::memory_order_acquire);
+         cell != nullptr; cell = cell->next_enlisted_) {
+        // The forking thread, if it was filling a cell, goes on filling it.
+        if (cell->state_.load(std::memory_order_relaxed) != RUNNING ||
+            cell->runner_.load(std::memory_order_relaxed) == this_thread_token())
+            continue;
+        cell->runner_.store(nullptr, std::memory_order_relaxed);
+        cell->state_.store(EMPTY, std::memory_order_relaxed);
+    }
+}
 
 PyResult<PyObject*> InterpreterOnceCell::initialize(Run run, void* initializer) noexcept {
     // The runner reads its own cell from inside its initialiser: waiting
@@ -18,6 +43,8 @@ PyResult<PyObject*> InterpreterOnceCell::initialize(Run run, void* initializer) 
     if (state_.load(std::memory_order_acquire) == RUNNING &&
         runner_.load(std::memory_order_relaxed) == this_thread_token())
         return store(run(initializer), /*nested=*/true);
+    // Enlisted before it can be RUNNING, so no fork finds it RUNNING unlisted.
+    enlist();
     // Wait detached, so that the thread running the initialiser can attach
     // even where the interpreter lets only one thread run at a time.
     const Detachment detachment = detach();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "module/fatal.h"
+#include "module/messages.h"
 
 namespace talvora {
 
@@ -18,9 +19,11 @@ template <class T> struct FatalAllocator {
     template <class U> FatalAllocator(const FatalAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) noexcept {
-        if (n > SIZE_MAX / sizeof(T)) fatal_failure("memory allocation failed: size overflow");
+        if (n > SIZE_MAX / sizeof(T)) [[unlikely]]
+            fatal_failure(message(Message::AllocationOverflow));
         void* memory = std::malloc(n * sizeof(T));
-        if (memory == nullptr) fatal_failure("memory allocation failed");
+        if (memory == nullptr) [[unlikely]]
+            fatal_failure(message(Message::AllocationFailed));
         return static_cast<T*>(memory);
     }
     void deallocate(T* memory, std::size_t) noexcept { std::free(memory); }

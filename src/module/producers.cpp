@@ -25,7 +25,9 @@ void append_expected_name(Text& text, PyObject* expected) noexcept {
     }
 }
 
-Text type_mismatch_message(PyObject* object, PyObject* expected) noexcept {
+// The expected type is `expected`, or when that is null, `expected_name`.
+Text type_mismatch_message(PyObject* object, PyObject* expected,
+                           const char* expected_name) noexcept {
     Text text;
     if (object == Py_None) {
         text.append("'None' is not an instance of '");
@@ -34,7 +36,10 @@ Text type_mismatch_message(PyObject* object, PyObject* expected) noexcept {
         text.append(type_qualname(Py_TYPE(object)));
         text.append("' object is not an instance of '");
     }
-    append_expected_name(text, expected);
+    if (expected != nullptr)
+        append_expected_name(text, expected);
+    else
+        text.append(expected_name);
     text.append("'");
     return text;
 }
@@ -50,11 +55,11 @@ ErrorProducer ErrorProducer::owned_message(PyObject* type, Text text) noexcept {
 }
 
 ErrorProducer ErrorProducer::type_mismatch(PyRef object, PyRef expected) noexcept {
-    return ErrorProducer(TypeMismatch{std::move(object), std::move(expected)});
+    return ErrorProducer(TypeMismatch{std::move(object), std::move(expected), nullptr});
 }
 
-ErrorProducer ErrorProducer::raw_type(PyRef type) noexcept {
-    return ErrorProducer(RawType{std::move(type)});
+ErrorProducer ErrorProducer::type_mismatch_named(PyRef object, const char* expected_name) noexcept {
+    return ErrorProducer(TypeMismatch{std::move(object), PyRef(), expected_name});
 }
 
 ErrorProducer::Produced ErrorProducer::produce() && noexcept {
@@ -65,10 +70,10 @@ ErrorProducer::Produced ErrorProducer::produce() && noexcept {
         PyRef argument = make_str(message->text);
         return {PyRef::borrow(message->type), std::move(argument)};
     }
-    if (auto* mismatch = std::get_if<TypeMismatch>(&kind))
-        return {PyRef::borrow(PyExc_TypeError),
-                make_str(type_mismatch_message(mismatch->object.get(), mismatch->expected.get()))};
-    return {std::move(std::get_if<RawType>(&kind)->type), PyRef::borrow(Py_None)};
+    auto* mismatch = std::get_if<TypeMismatch>(&kind);
+    return {PyRef::borrow(PyExc_TypeError),
+            make_str(type_mismatch_message(mismatch->object.get(), mismatch->expected.get(),
+                                           mismatch->expected_name))};
 }
 
 } // namespace talvora

@@ -2,6 +2,7 @@
 #include "module/text.h"
 
 #include "module/errors.h"
+#include "module/messages.h"
 #include "module/utf8_lossy.h"
 
 namespace talvora {
@@ -22,7 +23,7 @@ Text display_object(PyObject* object) noexcept {
     PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
     if (!name) {
         (void)take_error();
-        return Text("<unprintable object>");
+        return Text(message(Message::UnprintableObject));
     }
     Text text("<unprintable ");
     text.append(to_text_lossy(name.get()));
@@ -34,7 +35,7 @@ Text type_qualname(PyTypeObject* type) noexcept {
     PyRef name = PyRef::steal(PyType_GetQualName(type));
     if (!name) {
         (void)take_error();
-        return Text("<failed to extract type name>");
+        return Text(message(Message::TypeNameUnknown));
     }
     return to_text_lossy(name.get());
 }
