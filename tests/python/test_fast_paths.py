@@ -2,6 +2,7 @@
 tuples read directly, large copies in their own mappings) give what the slow
 roads give: the same results, the same errors, the same references."""
 
+import array
 import math
 import random
 import sys
@@ -198,3 +199,52 @@ def test_the_str_line_names_a_class_as_it_was_before_the_bytes_attempt(hook):
         SHANNON.measure_entropy(data)
     assert type(data).__qualname__ == "Changed"
     assert str(caught.value) == composed_message(not_str(old), OUT_OF_RANGE)
+
+
+def last_cause(data):
+    """The measure of `data`, or its error's type and last cause."""
+    result = outcome(SHANNON.measure_entropy, data)
+    if isinstance(result, tuple):
+        return result[0], "caused by " + result[1].split(", caused by ")[-1]
+    return result
+
+
+def through_iterator(data):
+    """What reading `data` item by item gives, as last_cause says it."""
+    try:
+        items = list(iter(data))
+    except Exception as error:  # the iterator's own error, as conversion reports it
+        return TypeError, f"caused by {type(error).__qualname__}: {error}"
+    return last_cause(items)
+
+
+class OwnIterator(array.array):
+    def __iter__(self):
+        return iter([1, 2, 3])
+
+
+def released():
+    view = memoryview(b"abc")
+    view.release()
+    return view
+
+
+# Byte buffers that do not hold plain bytes in one run: each is read item by
+# item, as before.
+NOT_PLAIN = {
+    "strided view": lambda: memoryview(bytes(range(200)))[::3],
+    "reversed view": lambda: memoryview(b"abcdef")[::-1],
+    "signed view": lambda: memoryview(b"\x01\xff").cast("b"),
+    "two-dimensional view": lambda: memoryview(bytes(6)).cast("B", (2, 3)),
+    "zero-dimensional view": lambda: memoryview(b"a").cast("B", ()),
+    "released view": released,
+    "view of shorts": lambda: memoryview(array.array("H", [1, 2, 300])),
+    "array of shorts": lambda: array.array("H", [1, 2, 3]),
+    "signed array": lambda: array.array("b", [1, -2]),
+    "array subclass": lambda: OwnIterator("B", b"xyz"),
+}
+
+
+@pytest.mark.parametrize("make", NOT_PLAIN.values(), ids=NOT_PLAIN.keys())
+def test_byte_buffers_that_are_not_plain_bytes_read_as_their_iterator(make):
+    assert last_cause(make()) == through_iterator(make())

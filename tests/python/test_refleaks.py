@@ -1,6 +1,7 @@
 """Every success and error path releases each reference it takes: repeated
 calls leave the debug interpreter's total reference count where it was."""
 
+import array
 import ctypes
 import gc
 import sys
@@ -30,6 +31,26 @@ def calls(function, *args, **kwargs):
     return call
 
 
+def interrupted(function, data):
+    def call():
+        try:
+            function(data)
+        except KeyboardInterrupt:
+            pass
+
+    return call
+
+
+def _raises_interrupt(*args):
+    raise KeyboardInterrupt
+
+
+def _released_view():
+    view = memoryview(b"abc")
+    view.release()
+    return view
+
+
 measure = MEASURES["normalized"]
 PATHS = {
     "bytes": calls(measure, b"hello world"),
@@ -50,6 +71,12 @@ PATHS = {
     "list of ints and __index__": calls(measure, [1, Index(2), True, 255]),
     "list cleared by __index__": lambda: measure(_cleared_by_index()),
     "tuple out of range": calls(measure, (1, 2, 300)),
+    "memoryview": calls(measure, memoryview(b"hello")),
+    "array": calls(measure, array.array("B", b"hello")),
+    "strided memoryview": calls(measure, memoryview(b"hello")[::2]),
+    "released memoryview": lambda: calls(measure, _released_view())(),
+    "interrupted __len__": interrupted(measure, type("L", (ItemsOnly,), {"__len__": _raises_interrupt})(b"a")),
+    "interrupted __index__": interrupted(measure, [1, type("I", (), {"__index__": _raises_interrupt})()]),
     "ping": calls(talvora.ping, Index(3)),
     "ping overflow": calls(talvora.ping, -1),
     "ping not an int": calls(talvora.ping, 1.5),
