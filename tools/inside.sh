@@ -39,7 +39,7 @@ build_asan() {
 
 build_tsan() {
     configure_and_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DTALVORA_PYTHON=OFF -DTALVORA_SANITIZE=thread
+        -DPython_EXECUTABLE=$PY -DTALVORA_SANITIZE=thread
 }
 
 # pytest_in BUILD_DIR PYTHON [pytest args...]

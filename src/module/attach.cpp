@@ -2,6 +2,7 @@
 #include "module/attach.h"
 
 #include <atomic>
+#include <cassert>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -65,6 +66,7 @@ void postpone_release(PyObject* object) noexcept {
     if (pool.pending.size() == pool.pending.capacity())
         pool.pending.reserve(pool.pending.empty() ? 4 : 2 * pool.pending.capacity());
     pool.pending.push_back(object);
+    // Pairs with the acquire load in drain_pending_releases.
     pool.created.store(true, std::memory_order_release);
 }
 
@@ -78,6 +80,7 @@ void drain_pending_releases() noexcept {
         taken.swap(pool.pending);
     }
     // Outside the lock: a release may run finalisers that queue more.
+    assert(PyGILState_Check());
     for (PyObject* object : taken)
         Py_DECREF(object);
 }

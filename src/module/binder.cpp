@@ -1,6 +1,7 @@
 // src/module/binder.cpp: bind_arguments, the table-driven binder that maps a
 // vectorcall argument vector onto the slots of a CallSignature.
 #include <algorithm>
+#include <cassert>
 #include <vector>
 
 #include "module/call.h"
@@ -47,6 +48,7 @@ struct Binding {
 MaybeError bind_arguments(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames, std::span<PyObject*> slots) noexcept {
     using namespace binding_message;
+    assert(std::all_of(slots.begin(), slots.end(), [](PyObject* slot) { return slot == nullptr; }));
     const std::size_t positional_count = signature.positional_names.size();
     const auto given = static_cast<std::size_t>(nargs);
     if (args != nullptr) {

@@ -2,6 +2,7 @@
 #include "module/convert_data.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "module/byte_buffer.h"
@@ -44,9 +45,10 @@ enum class RunEnd { AtEnd, AtOtherItem, OutOfRange, NoMemory };
 
 // Reads items[i], items[i + 1], ... before `size` into `bytes` for as long as
 // they are exact small ints, which run no Python code; `i` is left where the
-// run ended.
+// run ended. A list may have shrunk below `i` since the last run.
 RunEnd read_run(PyObject* const* items, Py_ssize_t size, Py_ssize_t& i,
                 ByteBuffer& bytes) noexcept {
+    if (i >= size) return RunEnd::AtEnd;
     if (!bytes.make_room(static_cast<std::size_t>(size - i))) [[unlikely]]
         return RunEnd::NoMemory;
     std::uint8_t* const run = bytes.tail();
@@ -212,6 +214,7 @@ ByteView utf8_view(const char* utf8, Py_ssize_t size) noexcept {
 } // namespace
 
 PyResult<double> measure_data(PyObject* data, ByteMeasure measure) noexcept {
+    assert(PyGILState_Check());
     // The caller's reference keeps `data` alive throughout: a bytes, and the
     // UTF-8 form a str owns until it dies, are read in place.
     if (PyBytes_Check(data))

@@ -116,6 +116,8 @@ void PyErrValue::normalize_once(State& state, bool attach) noexcept {
         }
     }
     state.set_normalizing_thread(std::nullopt);
+    // Pairs with the acquire loads in normalize_error: who sees NORMALIZED
+    // sees the exception stored.
     state.once.store(NORMALIZED, std::memory_order_release);
     state.once.notify_all();
 }

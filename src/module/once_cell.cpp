@@ -32,6 +32,7 @@ void InterpreterOnceCell::forget_runners_lost_in_fork() noexcept {
         if (cell->state_.load(std::memory_order_relaxed) != RUNNING ||
             cell->runner_.load(std::memory_order_relaxed) == this_thread_token())
             continue;
+        // Relaxed: the child has no other thread to order them for.
         cell->runner_.store(nullptr, std::memory_order_relaxed);
         cell->state_.store(EMPTY, std::memory_order_relaxed);
     }
@@ -58,6 +59,9 @@ PyResult<PyObject*> InterpreterOnceCell::initialize(Run run, void* initializer) 
             state_.wait(RUNNING, std::memory_order_acquire);
             continue;
         }
+        // The acquire loads and exchanges here pair with the release stores
+        // of store(): a reader that sees FILLED sees value_, and a runner
+        // that follows a failed one sees the cell as that one left it.
         if (state_.compare_exchange_strong(seen, RUNNING, std::memory_order_acquire)) break;
     }
     runner_.store(this_thread_token(), std::memory_order_relaxed);

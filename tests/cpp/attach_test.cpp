@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "module/once_cell.h"
@@ -15,25 +14,10 @@
 namespace talvora {
 namespace {
 
+using testing::on_threads;
 using testing::PythonTest;
 using testing::run_python;
 using testing::take_exception_text;
-
-// Runs `body` on `count` new threads that hold the interpreter in turn,
-// while this thread waits detached.
-template <class Body> void on_threads(int count, Body body) {
-    const Detachment detachment = detach();
-    std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i)
-        threads.emplace_back([&, i] {
-            PyGILState_STATE state = PyGILState_Ensure();
-            body(i);
-            PyGILState_Release(state);
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    reattach(detachment);
-}
 
 using AttachTest = PythonTest;
 

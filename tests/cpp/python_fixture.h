@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "module/attach.h"
 #include "module/ref.h"
@@ -41,6 +43,22 @@ inline std::string take_exception_text() {
     if (!exception) return "";
     PyRef str = PyRef::steal(PyObject_Str(exception.get()));
     return std::string(Py_TYPE(exception.get())->tp_name) + ": " + PyUnicode_AsUTF8(str.get());
+}
+
+// Runs `body` on `count` new threads that hold the interpreter in turn,
+// while this thread waits detached.
+template <class Body> void on_threads(int count, Body body) {
+    const Detachment detachment = detach();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&, i] {
+            PyGILState_STATE state = PyGILState_Ensure();
+            body(i);
+            PyGILState_Release(state);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    reattach(detachment);
 }
 
 } // namespace talvora::testing
