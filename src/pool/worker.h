@@ -33,8 +33,8 @@ class alignas(64) Worker {
     WorkerPool& pool() const noexcept { return *pool_; }
     std::size_t index() const noexcept { return index_; }
 
-    // What only the worker's own thread may do: push and take from its
-    // queue, run jobs as this worker, wait, and change the flag below.
+    // Whether the calling thread is this worker: only it may push and take
+    // from its queue, wait, and change the flag below.
     bool is_current() const noexcept;
 
     // Offers a job to the other workers, waking a sleeper if needed.
