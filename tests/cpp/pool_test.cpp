@@ -115,11 +115,11 @@ TEST(Migrated, StolenBIsMigrated) {
 // a job finds it: a waits until b has started, which only a thief can do (if
 // none comes, a gives up after a while and the test fails rather than hangs).
 TEST(Migrated, InAPoolLargerThanOneSearchReachesAThiefFindsB) {
-    WorkerPool pool(16 * STEAL_VICTIMS_PER_PASS);
+    WorkerPool pool(64 * STEAL_VICTIMS_PER_PASS);
     for (int round = 0; round < 20; ++round) {
         std::atomic<bool> b_started{false};
         const auto wait_for_b = [&](bool) {
-            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            const auto deadline = std::chrono::steady_clock::now() + 5s;
             while (!b_started.load() && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::yield();
             return b_started.load();
