@@ -96,6 +96,8 @@ bench)
     build/release/bench/bench_counting
     step "Python end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_python.py "$@"
+    step "Worker pool start-up"
+    PYTHONPATH="$PWD/build/release/python" $PY bench/bench_pool_startup.py
     ;;
 *)
     echo "inside.sh: unknown step '$cmd'" >&2

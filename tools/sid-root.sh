@@ -1,17 +1,83 @@
 # tools/sid-root.sh: the Debian sid root in which talvora is built and run.
 # Sourced by ./dev. The host only needs root, debootstrap and the network to
-# Debian's mirror; everything else (Python 3.14, compilers, test tools) lives
-# in the root, which is keyed by the package list so a changed list makes a
-# fresh root and an unchanged one is reused.
+# the Debian mirror its own apt uses (or TALVORA_MIRROR); everything else
+# (Python 3.14, compilers, test tools) lives in the root, which is keyed by
+# the package list so a changed list makes a fresh root and an unchanged one
+# is reused.
 
 : "${TALVORA_ROOT_CACHE:=/var/cache/talvora}"
-: "${TALVORA_MIRROR:=http://deb.debian.org/debian}"
 # The mirror's sid Release file is served past its Valid-Until date.
 APT_OPTS=(-o Acquire::Check-Valid-Until=false -o Acquire::Retries=3)
 
 die() {
     printf 'dev: %s\n' "$*" >&2
     exit 1
+}
+
+# The Debian mirror the host's apt fetches its own release from, printed (or
+# nothing): the first enabled "deb" source, in apt's order (sources.list,
+# then sources.list.d/ by name, one-line *.list and deb822 *.sources alike),
+# with an http(s) URI, the main component and a suite that is the host's
+# codename, stable, testing, unstable or sid. The suite only picks the entry;
+# the root is sid whatever the host runs. $1: apt's directory, $2: os-release.
+host_mirror() {
+    local apt=${1:-/etc/apt} os_release=${2:-/etc/os-release} codename file
+    codename=$(sed -n 's/^VERSION_CODENAME=//p' "$os_release" 2>/dev/null | tr -d "\"'")
+    {
+        [ -f "$apt/sources.list" ] && one_line_sources "$apt/sources.list"
+        for file in "$apt"/sources.list.d/*; do
+            case $file in
+            *.list) one_line_sources "$file" ;;
+            *.sources) deb822_sources "$file" ;;
+            esac
+        done
+    } | awk -v codename="$codename" '
+        $1 ~ /^https?:\/\// && ($2 == codename || $2 ~ /^(stable|testing|unstable|sid)$/) {
+            for (i = 3; i <= NF; i++) if ($i == "main") { print $1; exit }
+        }'
+}
+
+# "URI SUITE COMPONENT..." for each "deb" line of a one-line sources file.
+one_line_sources() {
+    awk '/^[ \t]*deb[ \t]/ {
+        sub(/^[ \t]*deb[ \t]+/, "")
+        sub(/^\[[^]]*\][ \t]*/, "") # [ options ]
+        print
+    }' "$1"
+}
+
+# "URI SUITE COMPONENT..." for each URI and suite of each enabled stanza of
+# type deb in a deb822 sources file.
+deb822_sources() {
+    awk '
+        function flush(  i, j, n, m, u, s) {
+            if (f["types"] ~ /(^| )deb( |$)/ && tolower(f["enabled"]) != "no") {
+                n = split(f["uris"], u, " ")
+                m = split(f["suites"], s, " ")
+                for (i = 1; i <= n; i++) for (j = 1; j <= m; j++) print u[i], s[j], f["components"]
+            }
+            delete f
+            key = ""
+        }
+        /^[ \t]*#/ { next }
+        /^[ \t]*$/ { flush(); next }
+        /^[ \t]/ { if (key != "") f[key] = f[key] " " $0; next } # a continuation line
+        {
+            key = tolower(substr($0, 1, index($0, ":") - 1))
+            f[key] = substr($0, index($0, ":") + 1)
+            gsub(/^[ \t]+|[ \t]+$/, "", f[key])
+        }
+        END { flush() }
+    ' "$1" | awk '{ $1 = $1; print }' # blanks squeezed
+}
+
+# TALVORA_MIRROR, else the host's mirror; dies when neither names one.
+debian_mirror() {
+    local mirror=${TALVORA_MIRROR:-}
+    [ -n "$mirror" ] || mirror=$(host_mirror "$@")
+    [ -n "$mirror" ] ||
+        die "cannot tell which Debian mirror to fetch sid from: the host's apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/) name none for its own release with the main component; set TALVORA_MIRROR to the URL of a Debian mirror"
+    printf '%s\n' "$mirror"
 }
 
 root_packages() {
@@ -72,6 +138,8 @@ provision_root() {
     root=$(root_dir)
     require_root_user
     [ -e "$root/.complete" ] && return 0
+    local mirror
+    mirror=$(debian_mirror) || exit 1
     require_host_tools
     mkdir -p "$TALVORA_ROOT_CACHE" || die "cannot create $TALVORA_ROOT_CACHE (set TALVORA_ROOT_CACHE to a writable directory)"
     exec 9>"$TALVORA_ROOT_CACHE/.lock"
@@ -86,8 +154,8 @@ provision_root() {
     tmp=$(mktemp -d "$TALVORA_ROOT_CACHE/.building.XXXXXX")
     echo "dev: provisioning the Debian sid root in $root (once per package list)" >&2
     unshare --mount --propagation private -- \
-        debootstrap --variant=minbase sid "$tmp" "$TALVORA_MIRROR" >"$tmp.log" 2>&1 ||
-        die "debootstrap failed (log: $tmp.log): check the network to $TALVORA_MIRROR"
+        debootstrap --variant=minbase sid "$tmp" "$mirror" >"$tmp.log" 2>&1 ||
+        die "debootstrap failed (log: $tmp.log): check the network to $mirror (or set TALVORA_MIRROR)"
     cp /etc/resolv.conf "$tmp/etc/resolv.conf" 2>/dev/null || true
     local DEV_BINDS=()
     {

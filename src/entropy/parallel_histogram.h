@@ -41,7 +41,6 @@ class SplitBudget {
     // A stolen (migrated) task gets at least worker_count splits again, so
     // the work spreads further where thieves are hungry.
     bool try_split(std::size_t chunk_count, bool migrated, std::size_t worker_count) noexcept;
-    std::size_t splits() const noexcept { return splits_; }
 
   private:
     static constexpr std::size_t MIN_CHUNKS = 1;

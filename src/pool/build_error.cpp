@@ -1,14 +1,9 @@
-// src/pool/build_error.cpp: the build error's tests and text.
+// src/pool/build_error.cpp: the build error's text.
 #include "pool/build_error.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace talvora {
-
-bool ThreadPoolBuildError::is_unsupported() const noexcept {
-    return os_error == ENOSYS || os_error == EOPNOTSUPP;
-}
 
 std::string ThreadPoolBuildError::debug_form() const {
     char buffer[128];

@@ -7,6 +7,8 @@
 namespace talvora {
 namespace {
 
+// Stored with release once the pool is made; the acquire load of a later
+// caller pairs with it and sees the pool whole.
 std::atomic<WorkerPool*> slot{nullptr};
 // Serialises creation: threads that arrive while it runs wait for it.
 pthread_mutex_t creation = PTHREAD_MUTEX_INITIALIZER;
@@ -16,7 +18,7 @@ pthread_mutex_t creation = PTHREAD_MUTEX_INITIALIZER;
 // first need; the old one's memory is left alone, as its locks may be held
 // by threads that no longer exist.
 void forget_pool_in_child() noexcept {
-    slot.store(nullptr, std::memory_order_relaxed);
+    slot.store(nullptr, std::memory_order_relaxed); // the child has one thread
     creation = PTHREAD_MUTEX_INITIALIZER;
 }
 
@@ -31,9 +33,10 @@ WorkerPool* create_or_die() noexcept {
 
 PoolBuildResult create_global_pool(const SizingInputs& sizing, const SpawnThread& spawn) {
     PoolBuildResult result = WorkerPool::build(determine_worker_count(sizing), spawn);
-    // Where threads cannot be made at all, the callers do the work themselves;
-    // not on a worker of another pool, which cannot also become this pool's.
-    if (!result.pool && result.error->is_unsupported() && current_worker() == nullptr)
+    // Where not one thread can be made (no thread support, or a limit already
+    // reached), the callers do the work themselves; not on a worker of
+    // another pool, which cannot also become this pool's.
+    if (!result.pool && current_worker() == nullptr)
         return {WorkerPool::without_threads(), std::nullopt};
     return result;
 }
@@ -45,7 +48,7 @@ std::string global_pool_failure_message(const ThreadPoolBuildError& error) {
 WorkerPool& global_pool() noexcept {
     if (WorkerPool* pool = slot.load(std::memory_order_acquire)) return *pool;
     pthread_mutex_lock(&creation);
-    WorkerPool* pool = slot.load(std::memory_order_relaxed);
+    WorkerPool* pool = slot.load(std::memory_order_relaxed); // the mutex orders it
     if (!pool) {
         [[maybe_unused]] static const bool fork_handled =
             pthread_atfork(nullptr, nullptr, forget_pool_in_child) == 0;
@@ -59,10 +62,6 @@ WorkerPool& global_pool() noexcept {
 WorkerPool& current_pool() noexcept {
     if (Worker* worker = current_worker()) return worker->pool();
     return global_pool();
-}
-
-std::size_t worker_count() noexcept {
-    return current_pool().worker_count();
 }
 
 } // namespace talvora

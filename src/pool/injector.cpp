@@ -1,4 +1,11 @@
 // src/pool/injector.cpp: the injection ring.
+//
+// A cell's sequence carries the job: the producer writes the job, then
+// stores the sequence with release; the consumer's acquire load of it pairs
+// with that store and sees the job. Handing the cell back works the same way
+// in the other direction (the consumer's release store, the next lap's
+// producer's acquire load). The positions are only counters that claim a
+// cell, relaxed: a CAS on them publishes nothing.
 #include "pool/injector.h"
 
 #include <bit>
@@ -56,6 +63,8 @@ Job* Injector::pop() noexcept {
     }
 }
 
+// A snapshot, relaxed: it only rations waking, and a stale answer wakes one
+// worker more or one fewer.
 bool Injector::is_empty() const noexcept {
     return dequeue_position_.load(std::memory_order_relaxed) ==
            enqueue_position_.load(std::memory_order_relaxed);

@@ -8,9 +8,30 @@
 // sees the jobs pushed before it.
 #include "pool/job_deque.h"
 
+#include "pool/debug_assert.h"
+
 #include <bit>
 
 namespace talvora {
+namespace {
+
+// Marks an owner's call for its duration; debug builds fail on one that
+// overlaps another. Relaxed: both read-modify-write the one flag, and owners
+// that take turns are ordered by whatever hands the queue over.
+class OwnerCall {
+  public:
+    explicit OwnerCall(std::atomic<bool>& busy) noexcept : busy_(busy) {
+        TALVORA_DEBUG_ASSERT(!busy_.exchange(true, std::memory_order_relaxed));
+    }
+    ~OwnerCall() { TALVORA_DEBUG_ASSERT(busy_.exchange(false, std::memory_order_relaxed)); }
+    OwnerCall(const OwnerCall&) = delete;
+    OwnerCall& operator=(const OwnerCall&) = delete;
+
+  private:
+    std::atomic<bool>& busy_;
+};
+
+} // namespace
 
 JobDeque::Buffer::Buffer(std::size_t capacity)
     : mask(capacity - 1), slots(new std::atomic<Job*>[capacity]) {}
@@ -32,6 +53,7 @@ JobDeque::Buffer* JobDeque::grow(Buffer* old, std::int64_t bottom, std::int64_t 
 }
 
 void JobDeque::push(Job* job) noexcept {
+    const OwnerCall owner(owner_busy_);
     const std::int64_t bottom = bottom_.load(std::memory_order_relaxed);
     const std::int64_t top = top_.load(std::memory_order_acquire);
     Buffer* buffer = buffer_.load(std::memory_order_relaxed);
@@ -41,6 +63,7 @@ void JobDeque::push(Job* job) noexcept {
 }
 
 Job* JobDeque::pop() noexcept {
+    const OwnerCall owner(owner_busy_);
     const std::int64_t bottom = bottom_.load(std::memory_order_relaxed) - 1;
     Buffer* buffer = buffer_.load(std::memory_order_relaxed);
     // Claim the bottom slot before looking at top: the sequentially

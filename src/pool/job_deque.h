@@ -21,7 +21,7 @@ class JobDeque {
     JobDeque& operator=(const JobDeque&) = delete;
     ~JobDeque();
 
-    // Owner only.
+    // Owner only: push and pop never overlap (checked in debug builds).
     void push(Job* job) noexcept;
     // Owner only; nullptr when empty or when a thief took the last job.
     Job* pop() noexcept;
@@ -58,6 +58,8 @@ class JobDeque {
     // Growth is rare (the deque is as deep as the nesting of joins), so this
     // costs little.
     std::vector<std::unique_ptr<Buffer>> buffers_;
+    // Whether an owner's call is under way; debug builds only touch it.
+    std::atomic<bool> owner_busy_{false};
 };
 
 } // namespace talvora

@@ -70,6 +70,7 @@ template <class Operation> class InjectedJob : public Job {
 template <class A, class B>
 std::pair<std::invoke_result_t<A&, bool>, std::invoke_result_t<B&, bool>>
 join_on(Worker& worker, A& a, B& b, bool injected) noexcept {
+    TALVORA_DEBUG_ASSERT(worker.is_current());
     JoinJob<B> job_b(b, worker, injected);
     worker.push(&job_b);
     auto result_a = a(injected);

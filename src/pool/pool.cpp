@@ -19,7 +19,8 @@ WorkerPool::WorkerPool(std::size_t worker_count) : WorkerPool(Unstarted{}, worke
 
 PoolBuildResult WorkerPool::build(std::size_t worker_count, const SpawnThread& spawn) {
     std::unique_ptr<WorkerPool> pool(new WorkerPool(Unstarted{}, worker_count, true));
-    if (auto error = pool->start(spawn)) return {nullptr, error}; // stops what started
+    const std::optional<ThreadPoolBuildError> error = pool->start(spawn);
+    if (error && pool->worker_count() == 0) return {nullptr, error};
     return {std::move(pool), std::nullopt};
 }
 
@@ -28,25 +29,25 @@ std::unique_ptr<WorkerPool> WorkerPool::without_threads() {
 }
 
 std::optional<ThreadPoolBuildError> WorkerPool::start(const SpawnThread& spawn) {
-    for (std::size_t i = 0; i < worker_count_; ++i) {
-        {
-            std::lock_guard lock(stop_mutex_);
-            ++running_;
-        }
+    const std::size_t asked = worker_count();
+    for (std::size_t i = 0; i < asked; ++i) {
+        ++running_.get(running_.lock());
         if (const int error = spawn(&WorkerPool::worker_main, &workers_[i])) {
-            std::lock_guard lock(stop_mutex_);
-            --running_;
-            return ThreadPoolBuildError{ThreadPoolBuildError::Kind::IOError, error};
+            --running_.get(running_.lock());
+            // Workers 0 to i - 1 run on; the others never start, and their
+            // empty queues are never looked at again.
+            worker_count_.store(i, std::memory_order_relaxed);
+            return ThreadPoolBuildError{error};
         }
     }
     return std::nullopt;
 }
 
 WorkerPool::~WorkerPool() {
-    for (std::size_t i = 0; i < worker_count_; ++i)
+    for (std::size_t i = 0; i < worker_count(); ++i)
         workers_[i].terminate_latch().set();
-    std::unique_lock lock(stop_mutex_);
-    stopped_.wait(lock, [this] { return running_ == 0; });
+    Guarded<std::size_t>::Lock lock = running_.lock();
+    stopped_.wait(lock, [&] { return running_.get(lock) == 0; });
 }
 
 void* WorkerPool::worker_main(void* argument) {
@@ -54,7 +55,7 @@ void* WorkerPool::worker_main(void* argument) {
     WorkerPool& pool = worker.pool();
     mark_thread_unnamed();
     enter_worker(worker);
-    worker.wait_until(worker.terminate_latch().core());
+    worker.wait_until(worker.terminate_latch().core(), Worker::Waiting::FRESH);
     leave_worker(worker);
     pool.worker_stopped();
     return nullptr;
@@ -63,8 +64,8 @@ void* WorkerPool::worker_main(void* argument) {
 void WorkerPool::worker_stopped() noexcept {
     // Notified under the mutex: the destructor cannot free the pool before
     // this thread is done with it.
-    std::lock_guard lock(stop_mutex_);
-    if (--running_ == 0) stopped_.notify_all();
+    Guarded<std::size_t>::Lock lock = running_.lock();
+    if (--running_.get(lock) == 0) stopped_.notify_all();
 }
 
 void WorkerPool::inject(Job* job) noexcept {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "pool/build_error.h"
+#include "pool/guarded.h"
 #include "pool/injector.h"
 #include "pool/join.h"
 #include "pool/sizing.h"
@@ -10,6 +11,7 @@
 #include "pool/thread_spawn.h"
 #include "pool/worker.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
@@ -23,9 +25,13 @@ struct PoolBuildResult;
 
 class WorkerPool {
   public:
-    // A pool of worker_count detached workers; failing to start one is fatal.
+    // A pool of exactly worker_count detached workers; failing to start one
+    // is fatal.
     explicit WorkerPool(std::size_t worker_count);
-    // worker_count workers started through spawn, or why they could not be.
+    // Up to worker_count workers started through spawn. When the system
+    // refuses a thread (a pids or address-space limit, say), the pool keeps
+    // the workers already running; when it refuses the first, there is no
+    // pool and the error says why.
     static PoolBuildResult build(std::size_t worker_count, const SpawnThread& spawn);
     // A single worker and no thread: whichever thread hands in work runs it
     // itself, one thread at a time. For systems that cannot start threads.
@@ -37,7 +43,12 @@ class WorkerPool {
     // pool. The process-wide pool is never destroyed.
     ~WorkerPool();
 
-    std::size_t worker_count() const noexcept { return worker_count_; }
+    // Relaxed: the count changes only while the pool starts, before it is
+    // handed out; a worker that read the larger count meanwhile only looks
+    // into queues that stay empty.
+    std::size_t worker_count() const noexcept {
+        return worker_count_.load(std::memory_order_relaxed);
+    }
 
     // Runs a(migrated) and b(migrated), possibly at the same time, and
     // returns both results. On a worker of this pool the calling thread
@@ -71,6 +82,18 @@ class WorkerPool {
     Sleep& sleep() noexcept { return sleep_; }
     Injector& injector() noexcept { return injector_; }
 
+    // The worker that last put a job into its empty queue: where a pool has
+    // more workers than one search visits, thieves look there first. Relaxed
+    // on both sides: it is only a hint, and the queue's own orderings
+    // publish the job.
+    void note_publisher(std::size_t index) noexcept {
+        if (recent_publisher_.load(std::memory_order_relaxed) != index)
+            recent_publisher_.store(index, std::memory_order_relaxed);
+    }
+    std::size_t recent_publisher() const noexcept {
+        return recent_publisher_.load(std::memory_order_relaxed);
+    }
+
   private:
     struct Unstarted {};
     WorkerPool(Unstarted, std::size_t worker_count, bool has_threads);
@@ -98,15 +121,15 @@ class WorkerPool {
         return result;
     }
 
-    const std::size_t worker_count_;
+    std::atomic<std::size_t> worker_count_;
     const bool has_threads_;
     std::unique_ptr<Worker[]> workers_;
     Sleep sleep_;
     Injector injector_;
+    alignas(64) std::atomic<std::size_t> recent_publisher_{0};
     std::mutex borrow_mutex_;
-    std::mutex stop_mutex_;
+    Guarded<std::size_t> running_; // worker threads not yet stopped
     std::condition_variable stopped_;
-    std::size_t running_ = 0; // guarded by stop_mutex_
 };
 
 struct PoolBuildResult {
@@ -115,11 +138,12 @@ struct PoolBuildResult {
 };
 
 // The process-wide pool, created on first need with determine_worker_count
-// workers. A pool that cannot be created is a fatal failure.
+// workers, or as many as the system lets it start. A pool that cannot be
+// created at all is a fatal failure.
 WorkerPool& global_pool() noexcept;
 
-// How the process-wide pool is made: workers started through spawn and, if
-// threads are not supported at all, a pool without threads.
+// How the process-wide pool is made: workers started through spawn, as many
+// as the system allows; if it allows none, a pool without threads.
 PoolBuildResult create_global_pool(const SizingInputs& sizing, const SpawnThread& spawn);
 
 // The fatal message for a process-wide pool that cannot be created.
@@ -128,7 +152,5 @@ std::string global_pool_failure_message(const ThreadPoolBuildError& error);
 // The calling worker's pool, or the process-wide pool (creating it) on any
 // other thread.
 WorkerPool& current_pool() noexcept;
-// The worker count of current_pool().
-std::size_t worker_count() noexcept;
 
 } // namespace talvora

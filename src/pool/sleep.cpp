@@ -34,6 +34,7 @@ constexpr bool sleepy(std::uint64_t c) {
 Sleep::Sleep(std::size_t worker_count)
     : worker_count_(worker_count), slots_(new Slot[worker_count]) {}
 
+// The idle and sleeping counts only ration waking; no data rides on them.
 IdleState Sleep::start_looking(std::size_t worker_index) noexcept {
     counters_.fetch_add(ONE_IDLE, std::memory_order_seq_cst);
     return IdleState{worker_index};
@@ -51,25 +52,29 @@ void Sleep::no_work_found(IdleState& idle, CoreLatch& latch) noexcept {
         ++idle.rounds;
         sched_yield();
     } else if (idle.rounds == ROUNDS_UNTIL_SLEEPY) {
-        // Step 2: announce; the caller's next search is the last before sleeping.
-        std::uint64_t c = counters_.load(std::memory_order_relaxed);
-        std::uint64_t announced;
-        do {
-            announced = sleepy(c) ? c : c + ONE_JOB_EVENT;
-        } while (!counters_.compare_exchange_weak(c, announced, std::memory_order_seq_cst,
-                                                  std::memory_order_relaxed));
-        idle.jobs_counter = job_events(announced);
-        latch.get_sleepy();
-        ++idle.rounds;
+        announce_sleepy(idle, latch);
         sched_yield();
     } else {
         sleep(idle, latch);
     }
 }
 
+void Sleep::announce_sleepy(IdleState& idle, CoreLatch& latch) noexcept {
+    // The load is only a first guess; the CAS checks it.
+    std::uint64_t c = counters_.load(std::memory_order_relaxed);
+    std::uint64_t announced;
+    do {
+        announced = sleepy(c) ? c : c + ONE_JOB_EVENT;
+    } while (!counters_.compare_exchange_weak(c, announced, std::memory_order_seq_cst,
+                                              std::memory_order_relaxed));
+    idle.jobs_counter = job_events(announced);
+    latch.get_sleepy();
+    idle.rounds = ROUNDS_UNTIL_SLEEPY + 1;
+}
+
 void Sleep::sleep(IdleState& idle, CoreLatch& latch) noexcept {
     Slot& slot = slots_[idle.worker_index];
-    std::unique_lock lock(slot.mutex);
+    Guarded<bool>::Lock lock = slot.is_blocked.lock();
     // Holding the mutex from here until the wait makes a latch setter or a
     // waker that sees us asleep wait until we really block.
     if (!latch.fall_asleep()) { // set since we got sleepy
@@ -87,8 +92,8 @@ void Sleep::sleep(IdleState& idle, CoreLatch& latch) noexcept {
         }
     } while (!counters_.compare_exchange_weak(c, c + ONE_SLEEPING, std::memory_order_seq_cst,
                                               std::memory_order_relaxed));
-    slot.is_blocked = true;
-    slot.wake.wait(lock, [&] { return !slot.is_blocked; });
+    slot.is_blocked.get(lock) = true;
+    slot.wake.wait(lock, [&] { return !slot.is_blocked.get(lock); });
     latch.wake_up();
     idle.rounds = 0;
 }
@@ -108,9 +113,9 @@ void Sleep::new_jobs(bool queue_was_empty) noexcept {
 
 bool Sleep::wake_specific(std::size_t worker_index) noexcept {
     Slot& slot = slots_[worker_index];
-    std::lock_guard lock(slot.mutex);
-    if (!slot.is_blocked) return false;
-    slot.is_blocked = false;
+    const Guarded<bool>::Lock lock = slot.is_blocked.lock();
+    if (!slot.is_blocked.get(lock)) return false;
+    slot.is_blocked.get(lock) = false;
     slot.wake.notify_one();
     counters_.fetch_sub(ONE_SLEEPING, std::memory_order_seq_cst);
     return true;

@@ -2,7 +2,8 @@
 //
 // The protocol. One atomic word counts the sleeping workers, the idle ones
 // (searching or sleeping) and job events (JEC). A worker that finds no work:
-//   1. yields and searches again, ROUNDS_UNTIL_SLEEPY times;
+//   1. yields and searches again, ROUNDS_UNTIL_SLEEPY times (a worker that
+//      has just started skips this step: it has run no job yet);
 //   2. announces that it is sleepy: it makes the JEC odd (an RMW) and
 //      remembers the value, then searches once more;
 //   3. commits under its own mutex: it adds itself to the sleeping count
@@ -17,6 +18,11 @@
 // the sleeper in the count and wakes one). No job waits while every worker
 // sleeps.
 //
+// All read-modify-writes of the word are sequentially consistent (acquire
+// and release would do): they form one order, and whichever of a publisher's
+// RMW and a worker's announcement comes second acquires what the first
+// released, which is the argument above.
+//
 // Waking is rationed. A new job wakes at most one sleeper, and only if no
 // awake worker is idle (it would find the job itself) or the queue already
 // held jobs (the idle ones are evidently not keeping up). A worker that
@@ -27,6 +33,7 @@
 // same sleeper.
 #pragma once
 
+#include "pool/guarded.h"
 #include "pool/latch.h"
 
 #include <atomic>
@@ -34,7 +41,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 namespace talvora {
 
@@ -58,6 +64,8 @@ class Sleep {
     // One search found nothing: yield, announce, or sleep until woken.
     // latch is what the worker waits for; its setter wakes the worker.
     void no_work_found(IdleState& idle, CoreLatch& latch) noexcept;
+    // Step 2 at once: the next search is the last before sleeping.
+    void announce_sleepy(IdleState& idle, CoreLatch& latch) noexcept;
 
     // A job was just published; queue_was_empty tells whether its queue was
     // empty before.
@@ -67,9 +75,8 @@ class Sleep {
 
   private:
     struct alignas(64) Slot {
-        std::mutex mutex;
+        Guarded<bool> is_blocked;
         std::condition_variable wake;
-        bool is_blocked = false; // guarded by mutex
     };
 
     void sleep(IdleState& idle, CoreLatch& latch) noexcept;

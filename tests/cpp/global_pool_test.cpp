@@ -49,7 +49,7 @@ TEST(GlobalPool, RacingFirstCallersShareOnePool) {
     std::vector<WorkerPool*> seen(RACERS);
     std::vector<std::size_t> counts(RACERS);
     on_threads_at_once(RACERS, [&](int r) {
-        counts[r] = worker_count();
+        counts[r] = current_pool().worker_count();
         seen[r] = &global_pool();
     });
     for (int r = 0; r < RACERS; ++r) {

@@ -110,23 +110,47 @@ TEST(ChunkRange, CountsAndSplitsWholeChunks) {
     EXPECT_TRUE(past.right.bytes().empty());
 }
 
+// Every range of k chunks, whatever its last chunk's length, splits at k / 2
+// into k / 2 whole chunks on the left and the remaining k - k / 2 chunks,
+// the short one included, on the right.
+TEST(ChunkRange, SplitsIntoHalvesOfWholeChunks) {
+    constexpr std::size_t LEN = 4;
+    const std::vector<std::uint8_t> bytes(10 * LEN);
+    for (std::size_t k = 2; k <= 9; ++k)
+        for (const std::size_t last : {std::size_t{1}, LEN - 1, LEN}) {
+            const ChunkRange range(ByteView(bytes).first((k - 1) * LEN + last), LEN);
+            const ChunkRange::Halves halves = range.split_at(k / 2);
+            EXPECT_EQ(halves.left.bytes().size(), k / 2 * LEN) << k << " chunks, last " << last;
+            EXPECT_EQ(halves.left.chunk_count(), k / 2) << k << " chunks, last " << last;
+            EXPECT_EQ(halves.right.chunk_count(), k - k / 2) << k << " chunks, last " << last;
+            EXPECT_EQ(halves.right.bytes().data(), halves.left.bytes().data() + k / 2 * LEN);
+        }
+}
+
+// How many times in a row a budget lets a range of 8 chunks split, unstolen.
+std::size_t splits_left(SplitBudget budget) {
+    std::size_t splits = 0;
+    while (budget.try_split(8, false, 4))
+        ++splits;
+    return splits;
+}
+
 TEST(SplitBudget, HalvesUntilZeroAndResetsWhenMigrated) {
-    SplitBudget budget(5);
-    EXPECT_TRUE(budget.try_split(8, false, 4));
-    EXPECT_EQ(budget.splits(), 2u);
-    EXPECT_TRUE(budget.try_split(8, false, 4));
-    EXPECT_TRUE(budget.try_split(8, false, 4));
-    EXPECT_EQ(budget.splits(), 0u);
-    EXPECT_FALSE(budget.try_split(8, false, 4));
-    // Stolen: at least the worker count again, or half of a larger budget.
-    EXPECT_TRUE(budget.try_split(8, true, 4));
-    EXPECT_EQ(budget.splits(), 4u);
+    // 5 -> 2 -> 1 -> 0: three splits, then none.
+    EXPECT_EQ(splits_left(SplitBudget(5)), 3u);
+    EXPECT_EQ(splits_left(SplitBudget(0)), 0u);
+    // Stolen: at least the worker count again (4 -> 2 -> 1 -> 0 afterwards),
+    // or half of a larger budget (20 -> 10 -> 5 -> 2 -> 1 -> 0).
+    SplitBudget spent(0);
+    EXPECT_TRUE(spent.try_split(8, true, 4));
+    EXPECT_EQ(splits_left(spent), 3u);
     SplitBudget large(20);
     EXPECT_TRUE(large.try_split(8, true, 4));
-    EXPECT_EQ(large.splits(), 10u);
+    EXPECT_EQ(splits_left(large), 4u);
     // One chunk is never split, and its budget is left alone.
-    EXPECT_FALSE(large.try_split(1, true, 4));
-    EXPECT_EQ(large.splits(), 10u);
+    SplitBudget kept(20);
+    EXPECT_FALSE(kept.try_split(1, true, 4));
+    EXPECT_EQ(splits_left(kept), 5u);
 }
 
 } // namespace

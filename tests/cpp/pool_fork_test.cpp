@@ -1,6 +1,6 @@
-// tests/cpp/pool_fork_test.cpp: the tests that fork: broken invariants of
-// the pool and the chunking abort with their reports, on workers as on other
-// threads; and a forked child gets a pool of its own.
+// tests/cpp/pool_fork_test.cpp: the tests that fork: broken invariants and
+// preconditions of the pool and the chunking abort with their reports, on
+// workers as on other threads; and a forked child gets a pool of its own.
 #include "entropy/parallel_histogram.h"
 #include "pool/pool.h"
 
@@ -34,6 +34,12 @@ TEST(PoolFatal, ResultTakenBeforeTheTaskRan) {
     EXPECT_DEATH(JobResult<int>().take(), "internal error: entered unreachable code");
 }
 
+// Reports name the source relative to the repository, not to wherever the
+// build machine kept it.
+TEST(PoolFatal, ReportsNameTheSourceWithinTheRepository) {
+    EXPECT_DEATH(JobResult<int>().take(), "hit a fatal failure at src/pool/job.h:[0-9]+:[0-9]+ ");
+}
+
 TEST(PoolFatal, MarkedAsAWorkerTwice) {
     EXPECT_DEATH(
         {
@@ -51,6 +57,49 @@ TEST(PoolFatal, WorkersAreNamedUnnamedInReports) {
             pool.run_blocking([]() -> int { fatal_failure("boom on a worker"); });
         },
         "thread '<unnamed>'.*\n.*boom on a worker");
+}
+
+// Preconditions that debug builds check.
+class PoolPrecondition : public testing::Test {
+  protected:
+    void SetUp() override {
+#ifdef NDEBUG
+        GTEST_SKIP() << "release builds do not check preconditions";
+#endif
+    }
+};
+
+TEST_F(PoolPrecondition, OnlyTheWorkersOwnThreadPushesAndTakes) {
+    EXPECT_DEATH(
+        {
+            WorkerPool pool(1);
+            Job job{};
+            pool.worker(0).push(&job); // on this thread, which is no worker
+        },
+        "debug assertion failed: is_current\\(\\)");
+    EXPECT_DEATH(
+        {
+            WorkerPool pool(1);
+            pool.worker(0).take_local();
+        },
+        "debug assertion failed: is_current\\(\\)");
+}
+
+TEST_F(PoolPrecondition, OnlyTheHolderOfTheMutexTouchesAGuardedValue) {
+    EXPECT_DEATH(
+        {
+            Guarded<int> value;
+            const Guarded<int>::Lock not_held;
+            ++value.get(not_held);
+        },
+        "debug assertion failed: held.owns_lock\\(\\)");
+}
+
+TEST_F(PoolPrecondition, AWaiterWakesOnlyFromSleep) {
+    CoreLatch set;
+    set.set();
+    set.wake_up(); // the latch was set while its waiter slept: fine
+    EXPECT_DEATH(CoreLatch().wake_up(), "debug assertion failed: moved \\|\\| seen == SET");
 }
 
 TEST(PoolFork, ChildCountsOnAPoolOfItsOwn) {

@@ -82,6 +82,38 @@ TEST(JobDeque, EachJobTakenOnceUnderStealing) {
         ASSERT_EQ(jobs.taken[i].load(), 1) << "job " << i;
 }
 
+// The owner pushes one job and pops it back a moment later while thieves
+// steal without pause, so pops race thieves for the deque's last job; where
+// both have seen it, only their race on top decides, and the loser must come
+// away empty-handed. The owner's varying pause lets the two meet at every
+// point of a steal. Rounds go on until the thieves have won many of them, or
+// up to a cap on a machine too busy to run them alongside the owner.
+TEST(JobDeque, OwnerAndThievesRacingForTheLastJobTakeItOnce) {
+    constexpr std::size_t ENOUGH_STEALS = 5'000, MAX_ROUNDS = 20'000'000;
+    Job job{};
+    JobDeque deque;
+    std::atomic<bool> done{false};
+    std::atomic<std::size_t> stolen{0};
+    std::vector<std::thread> thieves;
+    for (int t = 0; t < 2; ++t)
+        thieves.emplace_back([&] {
+            while (!done.load())
+                if (deque.steal().status == JobDeque::Stolen::TAKEN) ++stolen;
+        });
+    std::size_t pushed = 0, popped = 0;
+    while (stolen.load() < ENOUGH_STEALS && pushed < MAX_ROUNDS) {
+        deque.push(&job);
+        ++pushed;
+        for (volatile std::size_t pause = pushed % 128; pause > 0; pause = pause - 1)
+            ;
+        popped += deque.pop() != nullptr;
+    }
+    done = true;
+    for (auto& thief : thieves)
+        thief.join();
+    EXPECT_EQ(popped + stolen.load(), pushed) << stolen.load() << " stolen";
+}
+
 TEST(Injector, FirstInFirstOutAndBounded) {
     Jobs jobs(5);
     Injector ring(4);

@@ -111,6 +111,26 @@ TEST(Migrated, StolenBIsMigrated) {
     }
 }
 
+// A search visits only some of a large pool's workers, yet a worker woken for
+// a job finds it: a waits until b has started, which only a thief can do (if
+// none comes, a gives up after a while and the test fails rather than hangs).
+TEST(Migrated, InAPoolLargerThanOneSearchReachesAThiefFindsB) {
+    WorkerPool pool(64 * STEAL_VICTIMS_PER_PASS);
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<bool> b_started{false};
+        const auto wait_for_b = [&](bool) {
+            const auto deadline = std::chrono::steady_clock::now() + 5s;
+            while (!b_started.load() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            return b_started.load();
+        };
+        const auto start_b = [&](bool) { return b_started = true; };
+        const auto [found, unused] =
+            pool.run_blocking([&] { return pool.join(wait_for_b, start_b); });
+        EXPECT_TRUE(found) << "round " << round;
+    }
+}
+
 // The owner of a join finds b stolen and runs out of work; it must go to
 // sleep and be woken by b's thief, not by luck.
 TEST(Sleeping, OwnerWaitingForAStolenTaskIsWoken) {
