@@ -85,4 +85,12 @@ void drain_pending_releases() noexcept {
         Py_DECREF(object);
 }
 
+void lock_pending_releases_before_fork() noexcept {
+    pending_release_pool.mutex.lock();
+}
+
+void unlock_pending_releases_after_fork() noexcept {
+    pending_release_pool.mutex.unlock();
+}
+
 } // namespace talvora

@@ -63,4 +63,9 @@ inline void release_reference(PyObject* object) noexcept {
 // Releases everything queued, in queue order.
 void drain_pending_releases() noexcept;
 
+// Around a fork: the forking thread holds the queue's lock across it, so
+// the child never inherits it held by a thread that does not exist there.
+void lock_pending_releases_before_fork() noexcept;
+void unlock_pending_releases_after_fork() noexcept;
+
 } // namespace talvora

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sodium.h>
 
+#include "module/attach.h"
 #include "module/messages.h"
 #include "module/once_cell.h"
 
@@ -10,6 +11,7 @@ namespace talvora {
 namespace {
 
 void after_fork_in_child() {
+    unlock_pending_releases_after_fork();
     InterpreterOnceCell::forget_runners_lost_in_fork();
 }
 
@@ -18,7 +20,8 @@ __attribute__((constructor)) void library_load_init() {
     if (sodium_init() < 0) fatal_failure(message(Message::SodiumFailed));
     // Fails only without memory for the handler; a child then keeps what it
     // inherited, as it would without this module.
-    (void)pthread_atfork(nullptr, nullptr, after_fork_in_child);
+    (void)pthread_atfork(lock_pending_releases_before_fork, unlock_pending_releases_after_fork,
+                         after_fork_in_child);
 }
 
 } // namespace

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "module/once_cell.h"
@@ -39,6 +44,40 @@ TEST_F(AttachTest, ReleasesFromAnUnattachedThreadWaitForTheNextEntryInQueueOrder
     PyRef order = PyRef::steal(PyObject_Repr(log.get()));
     EXPECT_STREQ(PyUnicode_AsUTF8(order.get()), "['first', 'second']");
     EXPECT_EQ(attach_count, 1);
+}
+
+// A thread keeps queueing releases while this one forks: a child that
+// inherited the queue's lock held by that thread would wait for it forever.
+TEST_F(AttachTest, AForkedChildCanQueueWhileAnotherThreadWasQueueing) {
+    std::atomic<bool> stop{false};
+    std::thread queueing([&] {
+        while (!stop.load(std::memory_order_relaxed))
+            postpone_release(Py_None); // immortal: the count is not touched
+    });
+    int hung = 0;
+    for (int round = 0; round < 100 && hung == 0; ++round) {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            postpone_release(Py_None);
+            _exit(0);
+        }
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                hung = round + 1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    stop = true;
+    queueing.join();
+    drain_pending_releases();
+    EXPECT_EQ(hung, 0) << "child of fork " << hung << " hung on the queue's lock";
 }
 
 using AttachDeathTest = PythonTest;
