@@ -18,8 +18,8 @@ namespace {
 
 std::vector<const Kernel*> supported_kernels() {
     std::vector<const Kernel*> kernels;
-    for (const Kernel& kernel : all_kernels())
-        if (kernel.supported()) kernels.push_back(&kernel);
+    for (const Kernel* kernel : all_kernels())
+        if (kernel->supported()) kernels.push_back(kernel);
     return kernels;
 }
 
@@ -72,7 +72,7 @@ TEST(Kernels, TheBestIsSupportedAndSummarizeUsesIt) {
     EXPECT_TRUE(best.supported());
     const Bytes input = random_bytes(1000, 3);
     EXPECT_EQ(summarize(input), summarize_with(best, input));
-    EXPECT_EQ(std::string(all_kernels().front().name), "scalar");
+    EXPECT_EQ(std::string(all_kernels().front()->name), "scalar");
 }
 
 // Cuts bytes at random points: parts of 0, 1 and a few bytes are common.
