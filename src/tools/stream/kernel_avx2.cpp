@@ -14,20 +14,13 @@ using namespace vector_kernel;
 
 constexpr int WINDOWS = STEP_LEN / 8;
 
-// A shuffle that puts, for the offsets first, first + 2, first + 4 and
-// first + 6 of a 16-byte window (the last two in the upper half), the
-// three big-endian bytes starting there into the low end of a 64-bit lane.
+// A shuffle that puts the big-endian x of the groups at the offsets first,
+// first + 2, first + 4 and first + 6 of a 16-byte window (the last two in
+// the upper half) into the four 64-bit lanes.
 TALVORA_AVX2 __m256i group_shuffle(int first) {
-    alignas(32) std::int8_t index[32];
-    for (int lane = 0; lane < 4; ++lane) {
-        const int q = first + 2 * lane;
-        std::int8_t* bytes = index + 8 * lane;
-        bytes[0] = static_cast<std::int8_t>(q + 2);
-        bytes[1] = static_cast<std::int8_t>(q + 1);
-        bytes[2] = static_cast<std::int8_t>(q);
-        for (int b = 3; b < 8; ++b)
-            bytes[b] = -1; // zero
-    }
+    alignas(32) std::uint8_t index[32];
+    for (int lane = 0; lane < 4; ++lane)
+        big_endian_lane(index + 8 * lane, first + 2 * lane);
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(index));
 }
 
@@ -101,19 +94,12 @@ TALVORA_AVX2 void run_block(const std::uint8_t* p, std::size_t steps, StreamPart
     }
 }
 
-TALVORA_AVX2 void add_sums_avx2(ByteView bytes, StreamPart& part) {
-    const std::size_t steps = step_count(bytes.size());
-    for (std::size_t done = 0; done < steps; done += BLOCK_STEPS)
-        run_block(bytes.data() + done * STEP_LEN, std::min(BLOCK_STEPS, steps - done), part);
-    add_sums_from(bytes, steps * STEP_LEN, part);
-}
-
 bool avx2_supported() {
     return __builtin_cpu_supports("avx2");
 }
 
 } // namespace
 
-const Kernel AVX2_KERNEL = {"avx2", avx2_supported, add_sums_avx2};
+const Kernel AVX2_KERNEL = {"avx2", avx2_supported, add_sums_in_blocks<run_block>};
 
 } // namespace talvora::tools

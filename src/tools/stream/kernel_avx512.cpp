@@ -17,16 +17,11 @@ using namespace vector_kernel;
 // whose squares the last vector's y needs.
 constexpr int SQUARES = STEP_LEN / 8;
 
-// The index that puts x of offsets 8 * j + i (i = 0..7) into lane i, big-
-// endian: bytes q + 2, q + 1, q in the lane's three low bytes.
+// The index that puts x of offsets 8 * j + i (i = 0..7) into lane i.
 TALVORA_AVX512 __m512i x_index(int j) {
-    alignas(64) std::uint8_t index[64] = {};
-    for (int i = 0; i < 8; ++i) {
-        const int q = 8 * j + i;
-        index[8 * i] = static_cast<std::uint8_t>(q + 2);
-        index[8 * i + 1] = static_cast<std::uint8_t>(q + 1);
-        index[8 * i + 2] = static_cast<std::uint8_t>(q);
-    }
+    alignas(64) std::uint8_t index[64];
+    for (int i = 0; i < 8; ++i)
+        big_endian_lane(index + 8 * i, 8 * j + i);
     return _mm512_load_si512(index);
 }
 
@@ -104,13 +99,6 @@ TALVORA_AVX512 void run_block(const std::uint8_t* p, std::size_t steps, StreamPa
     }
 }
 
-TALVORA_AVX512 void add_sums_avx512(ByteView bytes, StreamPart& part) {
-    const std::size_t steps = step_count(bytes.size());
-    for (std::size_t done = 0; done < steps; done += BLOCK_STEPS)
-        run_block(bytes.data() + done * STEP_LEN, std::min(BLOCK_STEPS, steps - done), part);
-    add_sums_from(bytes, steps * STEP_LEN, part);
-}
-
 bool avx512_supported() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni");
@@ -118,6 +106,6 @@ bool avx512_supported() {
 
 } // namespace
 
-const Kernel AVX512_KERNEL = {"avx512", avx512_supported, add_sums_avx512};
+const Kernel AVX512_KERNEL = {"avx512", avx512_supported, add_sums_in_blocks<run_block>};
 
 } // namespace talvora::tools

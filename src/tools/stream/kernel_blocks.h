@@ -10,6 +10,7 @@
 
 #include "tools/stream/kernel.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace talvora::tools::vector_kernel {
@@ -27,6 +28,25 @@ inline constexpr std::uint64_t RADIUS_SQUARED = ((1ull << 24) - 1) * ((1ull << 2
 // How many steps fit in n bytes.
 inline std::size_t step_count(std::size_t n) {
     return n < STEP_READS ? 0 : (n - STEP_READS) / STEP_LEN + 1;
+}
+
+// Writes the 8 shuffle indexes that put the 3 bytes at offset q, big-
+// endian, in the low end of a 64-bit lane; 0x80 (zero) in the rest.
+inline void big_endian_lane(std::uint8_t* lane, int q) {
+    lane[0] = static_cast<std::uint8_t>(q + 2);
+    lane[1] = static_cast<std::uint8_t>(q + 1);
+    lane[2] = static_cast<std::uint8_t>(q);
+    std::memset(lane + 3, 0x80, 5);
+}
+
+// A kernel's sums: its blocks of steps, then the portable kernel on what
+// is left, with the block loop's alignments.
+template <void (*RUN_BLOCK)(const std::uint8_t* p, std::size_t steps, StreamPart& part)>
+void add_sums_in_blocks(ByteView bytes, StreamPart& part) {
+    const std::size_t steps = step_count(bytes.size());
+    for (std::size_t done = 0; done < steps; done += BLOCK_STEPS)
+        RUN_BLOCK(bytes.data() + done * STEP_LEN, std::min(BLOCK_STEPS, steps - done), part);
+    add_sums_from(bytes, steps * STEP_LEN, part);
 }
 
 // Four tables of 32-bit counters, fed in rotation, so that runs of one byte
