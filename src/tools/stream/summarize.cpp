@@ -10,7 +10,13 @@
 namespace talvora::tools {
 namespace {
 
-const Kernel* const KERNELS[] = {&SCALAR_KERNEL, &AVX2_KERNEL, &AVX512_KERNEL};
+const Kernel* const KERNELS[] = {
+    &SCALAR_KERNEL,
+#ifdef TALVORA_X86_KERNELS
+    &AVX2_KERNEL,
+    &AVX512_KERNEL,
+#endif
+};
 
 StreamPart summarize_range(WorkerPool& pool, ChunkRange range, bool migrated, SplitBudget budget) {
     const std::size_t chunks = range.chunk_count();
