@@ -10,6 +10,8 @@
 namespace talvora::tools {
 namespace {
 
+// The portable kernel first, then the others from the slowest: the last
+// one this machine supports is used.
 const Kernel* const KERNELS[] = {
     &SCALAR_KERNEL,
 #ifdef TALVORA_X86_KERNELS
