@@ -1,6 +1,6 @@
 // src/tools/stream/kernel_avx512.cpp: the kernel for AVX-512 with VBMI and
-// VNNI: one 64-byte load serves a whole step of 48 group tests and 48
-// pairs, while the byte counting runs on the scalar side.
+// VNNI: one 64-byte load serves the 48 group tests and 48 pairs of a half
+// step, while the byte counting runs on the scalar side.
 #include "tools/stream/kernel_blocks.h"
 
 #include <immintrin.h>
