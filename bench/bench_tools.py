@@ -20,7 +20,7 @@ import numpy as np
 
 import talvora
 import talvora_tools
-from bench_python import fmt_time, median_seconds, numpy_recipe
+from bench_python import median_seconds, numpy_recipe, print_table
 
 MIB, GIB = 1 << 20, 1 << 30
 
@@ -63,20 +63,6 @@ def tick_rate(work):
     stop.set()
     thread.join()
     return rate
-
-
-def print_table(rows, markdown):
-    sep = " | " if markdown else "  "
-    lines = [["input", "contender", "median", "GB/s"]]
-    for (label, n), results in rows.items():
-        for contender, t in results.items():
-            lines.append([label, contender, fmt_time(t), f"{n / t / 1e9:.2f}"])
-    widths = [max(len(r[i]) for r in lines) for i in range(4)]
-    for i, r in enumerate(lines):
-        text = sep.join(c.ljust(w) for c, w in zip(r, widths))
-        print(f"| {text} |" if markdown else text)
-        if i == 0 and markdown:
-            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
 
 
 def main():
