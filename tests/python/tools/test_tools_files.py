@@ -31,6 +31,7 @@ def data_file(tmp_path_factory):
 @pytest.mark.parametrize("offset,length", [
     (0, None), (1, None), (12_345, 3 * MIB + 7), (MIB, 0), (len(DATA) - 3, None),
     (len(DATA) - 3, 100), (len(DATA), None), (len(DATA) + 10, 5), (2**63, None), (2**64 - 1, 1),
+    (2**70, 2**70), (5, 2**70),
 ])
 def test_a_span_of_a_file_counts_as_those_bytes(data_file, offset, length):
     end = None if length is None else offset + length
@@ -54,6 +55,8 @@ def test_a_file_object_is_read_from_its_position_and_left_after_the_bytes_read(d
         assert talvora_tools.histogram_file(f, offset=5, length=100) == talvora_tools.histogram(DATA[15:115])
         assert f.tell() == 115 and not f.closed
         assert talvora_tools.histogram_file(f) == talvora_tools.histogram(DATA[115:])
+        assert f.tell() == len(DATA)
+        assert talvora_tools.histogram_file(f, offset=2**70).total == 0
         assert f.tell() == len(DATA)
     memory = io.BytesIO(DATA[:3000])
     memory.read(1000)
