@@ -77,7 +77,7 @@ BENCHMARK(count_parallel)->Apply(shapes);
 BENCHMARK(summarize_parallel)->Apply(shapes);
 BENCHMARK(report_parallel)->Apply(shapes);
 
-// Every kernel on this machine, random bytes, calling thread.
+// Every kernel on this machine, on the calling thread.
 const bool kernels_registered = [] {
     for (const talvora::tools::Kernel* kernel : talvora::tools::all_kernels()) {
         if (!kernel->supported()) continue;
@@ -87,9 +87,7 @@ const bool kernels_registered = [] {
                                              return talvora::tools::summarize_with(*kernel, b);
                                          });
                                      })
-            ->Arg(0)
-            ->ArgName("shape")
-            ->UseRealTime();
+            ->Apply(shapes);
     }
     return true;
 }();
