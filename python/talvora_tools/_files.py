@@ -7,10 +7,9 @@ import io
 import operator
 import os
 from collections.abc import Iterator
-from typing import TYPE_CHECKING, BinaryIO, SupportsIndex
+from typing import BinaryIO, SupportsIndex
 
-if TYPE_CHECKING:
-    from talvora_tools._native import Histogram as NativeHistogram
+from talvora_tools._native import Histogram as NativeHistogram
 
 # A path, or a binary file object read from its current position.
 FileSource = str | bytes | os.PathLike[str] | os.PathLike[bytes] | BinaryIO
@@ -75,9 +74,7 @@ def add_file_object(histogram: NativeHistogram, file: BinaryIO, start: int,
     # Read through the object: a buffered stream holds bytes its descriptor
     # no longer has. The blocks go into a histogram of their own, so the
     # file's bytes reach this one as one update.
-    from talvora_tools._native import Histogram
-
-    part = Histogram()
+    part = NativeHistogram()
     for block in blocks(file, start, limit):
         part.update(block)
     histogram.merge(part)
