@@ -137,11 +137,16 @@ def print_table(rows, markdown):
             print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
 
 
-def main():
+def parse_options():
+    """--quick (fewer repeats) and --markdown (the table as Markdown)."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--markdown", action="store_true")
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def main():
+    args = parse_options()
     # Other work on a 2-CPU machine disturbs some repeats: many short ones
     # give a steadier median than a few long ones.
     repeats = 3 if args.quick else 11

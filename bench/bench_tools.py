@@ -7,7 +7,6 @@ Run through `./dev bench` (it builds first and sets PYTHONPATH).
 Options: --quick (fewer repeats), --markdown.
 """
 
-import argparse
 import mmap
 import os
 import subprocess
@@ -20,7 +19,7 @@ import numpy as np
 
 import talvora
 import talvora_tools
-from bench_python import median_seconds, numpy_recipe, print_table
+from bench_python import median_seconds, numpy_recipe, parse_options, print_table
 
 MIB, GIB = 1 << 20, 1 << 30
 
@@ -66,10 +65,7 @@ def tick_rate(work):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--markdown", action="store_true")
-    args = parser.parse_args()
+    args = parse_options()
     repeats = 3 if args.quick else 9
     budget = 0.03
     rows = {}
