@@ -21,8 +21,8 @@ inline constexpr std::size_t HALF_LEN = 48;
 // of its speed on one-valued input on the machines measured (the tables'
 // increments are the same, so this is the processor's doing).
 inline constexpr std::size_t STEP_LEN = 2 * HALF_LEN;
-// A step reads up to this many bytes from its start: a half reads 64 and
-// the 64 after the first.
+// A step reads up to this many bytes from its start: each half reads the
+// 64 bytes at its start and the 64 one byte on.
 inline constexpr std::size_t STEP_READS = HALF_LEN + 65;
 // Steps between flushes of the 32-bit partial sums: a lane of S_xy gains
 // at most 12 products of 255 * 255 a step, so 2048 steps stay below 2^31.
