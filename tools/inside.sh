@@ -98,6 +98,8 @@ bench)
     build/release/bench/bench_stream
     step "Python end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_python.py "$@"
+    step "talvora_tools"
+    PYTHONPATH="$PWD/build/release/python" $PY bench/bench_tools.py "$@"
     step "Worker pool start-up"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_pool_startup.py
     ;;
