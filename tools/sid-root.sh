@@ -152,6 +152,9 @@ provision_root() {
     rm -rf "$TALVORA_ROOT_CACHE"/.building.*
     local tmp start=$SECONDS
     tmp=$(mktemp -d "$TALVORA_ROOT_CACHE/.building.XXXXXX")
+    # mktemp makes it 700; as the root's / that would lock every user but
+    # root out of the whole filesystem.
+    chmod 755 "$tmp"
     echo "dev: provisioning the Debian sid root in $root (once per package list)" >&2
     unshare --mount --propagation private -- \
         debootstrap --variant=minbase sid "$tmp" "$mirror" >"$tmp.log" 2>&1 ||
