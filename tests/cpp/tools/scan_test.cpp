@@ -188,11 +188,11 @@ TEST(Scan, SingleByteAndSingleValueWindowsKeepTheSignOfZero) {
 }
 
 TEST(Scan, ResultsDoNotDependOnBlocksOrPoolSize) {
-    const std::vector<std::uint8_t> bytes = make_bytes(12'000, Shape::Sandwich, 5);
+    const std::vector<std::uint8_t> bytes = make_bytes(8000, Shape::Sandwich, 5);
     for (const ScanShape shape : {ScanShape{2048, 8}, ScanShape{512, 512}, ScanShape{300, 1000}}) {
         const ScanColumns expected = scan_by_definition(bytes, shape);
-        for (const std::size_t workers : {1u, 2u, 3u, 8u})
-            for (const std::uint64_t block : {0u, 1u, 5u, 17u, 100'000u}) {
+        for (const std::size_t workers : {1u, 3u, 8u})
+            for (const std::uint64_t block : {0u, 1u, 17u, 100'000u}) {
                 const ScanColumns actual =
                     scan(bytes, shape, pool_of(workers), {best_lane_path(), block});
                 EXPECT_TRUE(same_scan(actual, expected))
@@ -269,7 +269,7 @@ ScanColumns fed_in_pieces(Scanner& scanner, ByteView bytes, const std::vector<st
 TEST(Scanner, AnySplitOfTheStreamGivesTheWholeScan) {
     std::mt19937_64 rng(21);
     const std::vector<std::uint8_t> bytes = make_bytes(5000, Shape::Text, 13);
-    for (const Case& c : random_cases(99, 80, bytes.size())) {
+    for (const Case& c : random_cases(99, 50, bytes.size())) {
         const ByteView data = ByteView(bytes).first(c.n);
         const ScanColumns expected = scan_by_definition(data, c.shape);
         for (const std::vector<std::size_t>& sizes :
@@ -295,7 +295,7 @@ TEST(Scanner, ChunksWithTheirSpansTogetherGiveTheWholeScan) {
     for (const ScanShape shape :
          {ScanShape{4096, 16}, ScanShape{1000, 999}, ScanShape{100, 3000}, ScanShape{30'000, 7}}) {
         const ScanColumns expected = scan_by_definition(scanned, shape, origin);
-        for (const std::uint64_t chunk : {1u, 2999u, 4096u, 7000u}) {
+        for (const std::uint64_t chunk : {997u, 2999u, 4096u, 7000u}) {
             ScanColumns got;
             for (std::uint64_t begin = origin; begin < bytes.size(); begin += chunk) {
                 Scanner scanner(shape, {origin, begin, begin + chunk});
