@@ -94,6 +94,8 @@ bench)
     build_release
     step "C++ kernels"
     build/release/bench/bench_counting
+    step "C++ stream kernels (summary of every report sum against the plain count)"
+    build/release/bench/bench_stream
     step "Python end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_python.py "$@"
     ;;

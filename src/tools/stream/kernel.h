@@ -18,16 +18,19 @@ struct Kernel {
     void (*add_sums)(ByteView bytes, StreamPart& part);
 };
 
+extern const Kernel SCALAR_KERNEL, AVX2_KERNEL, AVX512_KERNEL;
+
 // Every kernel built in, portable first; all give the same sums.
-std::span<const Kernel> all_kernels();
+std::span<const Kernel* const> all_kernels();
 // The fastest supported one, chosen on first use.
 const Kernel& best_kernel();
 
 // The part of bytes through a given kernel.
 StreamPart summarize_with(const Kernel& kernel, ByteView bytes);
 
-// The portable kernel, also the one that finishes the vector kernels'
-// tails.
-void add_sums_scalar(ByteView bytes, StreamPart& part);
+// The sums of the bytes from offset from on, as the portable kernel adds
+// them: the pairs and groups starting there, alignments counted from the
+// start of bytes. The vector kernels finish with it.
+void add_sums_from(ByteView bytes, std::size_t from, StreamPart& part);
 
 } // namespace talvora::tools

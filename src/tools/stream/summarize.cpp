@@ -10,9 +10,7 @@
 namespace talvora::tools {
 namespace {
 
-const Kernel KERNELS[] = {
-    {"scalar", [] { return true; }, add_sums_scalar},
-};
+const Kernel* const KERNELS[] = {&SCALAR_KERNEL, &AVX2_KERNEL, &AVX512_KERNEL};
 
 StreamPart summarize_range(WorkerPool& pool, ChunkRange range, bool migrated, SplitBudget budget) {
     const std::size_t chunks = range.chunk_count();
@@ -26,15 +24,15 @@ StreamPart summarize_range(WorkerPool& pool, ChunkRange range, bool migrated, Sp
 
 } // namespace
 
-std::span<const Kernel> all_kernels() {
+std::span<const Kernel* const> all_kernels() {
     return KERNELS;
 }
 
 const Kernel& best_kernel() {
     static const Kernel& chosen = []() -> const Kernel& {
         for (std::size_t i = std::size(KERNELS); i-- > 0;)
-            if (KERNELS[i].supported()) return KERNELS[i];
-        return KERNELS[0];
+            if (KERNELS[i]->supported()) return *KERNELS[i];
+        return SCALAR_KERNEL;
     }();
     return chosen;
 }
