@@ -46,6 +46,8 @@ class Scanner {
     // The offset from which on no byte can change this scanner's windows
     // (the end of the last window it can produce).
     std::uint64_t needed_end() const noexcept;
+    // Whether finish() has been called.
+    bool finished() const noexcept { return finished_; }
     // Whether every window this scanner can produce is out.
     bool done() const noexcept { return finished_ || next_start_ >= span_.starts_end; }
 
