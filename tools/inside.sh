@@ -96,8 +96,12 @@ bench)
     build/release/bench/bench_counting
     step "C++ stream kernels (summary of every report sum against the plain count)"
     build/release/bench/bench_stream
+    step "C++ windowed scans (against counting the same bytes)"
+    build/release/bench/bench_scan
     step "Python end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_python.py "$@"
+    step "Windowed scans end to end"
+    PYTHONPATH="$PWD/build/release/python" $PY bench/bench_scan.py
     ;;
 *)
     echo "inside.sh: unknown step '$cmd'" >&2
