@@ -19,8 +19,8 @@ inline constexpr std::size_t STEP_LEN = 48;
 // A step reads up to this many bytes from its start.
 inline constexpr std::size_t STEP_READS = 65;
 // Steps between flushes of the 32-bit partial sums: a lane of S_xy gains
-// at most 4 * 255 * 255 per step, so 4096 steps stay below 2^31. The byte
-// tables of a block, merged at its end, stay far below 2^32.
+// at most 6 products of 255 * 255 a step, so 4096 steps stay below 2^31.
+// The byte tables of a block, merged at its end, stay far below 2^32.
 inline constexpr std::size_t BLOCK_STEPS = 4096;
 
 inline constexpr std::uint64_t RADIUS_SQUARED = ((1ull << 24) - 1) * ((1ull << 24) - 1);

@@ -10,7 +10,15 @@
 namespace talvora::tools {
 namespace {
 
-const Kernel* const KERNELS[] = {&SCALAR_KERNEL, &AVX2_KERNEL, &AVX512_KERNEL};
+// The portable kernel first, then the others from the slowest: the last
+// one this machine supports is used.
+const Kernel* const KERNELS[] = {
+    &SCALAR_KERNEL,
+#ifdef TALVORA_X86_KERNELS
+    &AVX2_KERNEL,
+    &AVX512_KERNEL,
+#endif
+};
 
 StreamPart summarize_range(WorkerPool& pool, ChunkRange range, bool migrated, SplitBudget budget) {
     const std::size_t chunks = range.chunk_count();
