@@ -45,6 +45,7 @@ inline constexpr std::uint64_t SLIDE_RATIO = 6;
 bool run_slides(ScanShape shape) noexcept;
 
 void run_full_windows_scalar(const FullWindowRun& run);
+// Built on x86-64 only.
 void run_full_windows_avx2(const FullWindowRun& run);
 void run_full_windows_avx512(const FullWindowRun& run);
 void run_full_windows(const FullWindowRun& run, LanePath path);

@@ -10,10 +10,16 @@ bool lane_path_supported(LanePath path) noexcept {
     switch (path) {
     case LanePath::Scalar:
         return true;
+#ifdef TALVORA_X86_LANES
     case LanePath::Avx2:
         return __builtin_cpu_supports("avx2");
     case LanePath::Avx512:
         return __builtin_cpu_supports("avx512f");
+#else
+    case LanePath::Avx2:
+    case LanePath::Avx512:
+        return false;
+#endif
     }
     return false;
 }
@@ -30,10 +36,16 @@ void run_full_windows(const FullWindowRun& run, LanePath path) {
     switch (path) {
     case LanePath::Scalar:
         return run_full_windows_scalar(run);
+#ifdef TALVORA_X86_LANES
     case LanePath::Avx2:
         return run_full_windows_avx2(run);
     case LanePath::Avx512:
         return run_full_windows_avx512(run);
+#else
+    case LanePath::Avx2:
+    case LanePath::Avx512:
+        break;
+#endif
     }
 }
 

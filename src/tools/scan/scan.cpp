@@ -14,6 +14,11 @@ void check_shape(ScanShape shape) {
     if (shape.step == 0) throw std::invalid_argument("step must be a positive integer");
 }
 
+void check_options(const ScanOptions& options) {
+    if (!lane_path_supported(options.path))
+        throw std::invalid_argument("the scan's lane path is not supported on this machine");
+}
+
 std::uint64_t window_count(std::uint64_t n, ScanShape shape) {
     check_shape(shape);
     if (n == 0) return 0;
@@ -48,6 +53,7 @@ void ScanColumns::append(const ScanColumns& other) {
 
 void scan_into(ByteView bytes, ScanShape shape, std::uint64_t origin, const ScanOutput& out,
                WorkerPool& pool, const ScanOptions& options) {
+    check_options(options);
     const std::uint64_t n = bytes.size();
     const std::uint64_t count = window_count(n, shape);
     for (std::uint64_t k = 0; k < count; ++k) {

@@ -73,6 +73,9 @@ struct ScanColumns {
 // Throws std::invalid_argument unless window and step are at least 1.
 void check_shape(ScanShape shape);
 
+// Throws std::invalid_argument for a lane path this machine does not run.
+void check_options(const ScanOptions& options);
+
 // The number of windows of a scan of n bytes.
 std::uint64_t window_count(std::uint64_t n, ScanShape shape);
 

@@ -19,8 +19,9 @@ std::uint64_t advance(std::uint64_t start, std::uint64_t k, std::uint64_t step) 
     return start + k * step;
 }
 
-ScanSpan checked(ScanShape shape, ScanSpan span) {
+ScanSpan checked(ScanShape shape, ScanSpan span, const ScanOptions& options) {
     check_shape(shape);
+    check_options(options);
     if (span.begin < span.origin)
         throw std::invalid_argument("a scan span cannot begin before its origin");
     return span;
@@ -29,7 +30,7 @@ ScanSpan checked(ScanShape shape, ScanSpan span) {
 } // namespace
 
 Scanner::Scanner(ScanShape shape, ScanSpan span, ScanOptions options)
-    : shape_(shape), span_(checked(shape, span)), options_(options), terms_(shape.window),
+    : shape_(shape), span_(checked(shape, span, options)), options_(options), terms_(shape.window),
       position_(span.begin),
       next_start_(advance(span.origin, (span.begin - span.origin + shape.step - 1) / shape.step,
                           shape.step)) {}
