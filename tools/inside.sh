@@ -100,6 +100,8 @@ bench)
     build/release/bench/bench_scan
     step "Python end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_python.py "$@"
+    step "talvora_tools"
+    PYTHONPATH="$PWD/build/release/python" $PY bench/bench_tools.py "$@"
     step "Windowed scans end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_scan.py
     ;;

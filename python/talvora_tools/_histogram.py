@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import collections.abc
-from typing import SupportsIndex
+from typing import ClassVar, SupportsIndex
 
 from talvora_tools import _native
 from talvora_tools._files import FileSource, add_file
@@ -32,6 +32,7 @@ class Histogram(_native.Histogram):
 
     __slots__ = ()
     __module__ = "talvora_tools"
+    __hash__: ClassVar[None] = None  # type: ignore[assignment]  # mutable, compared by value
 
     @property
     def counts(self) -> memoryview:

@@ -45,8 +45,6 @@ class Histogram:
     def _set_state(self, state: bytes) -> None:
         """Replaces everything counted by a state from _state()."""
 
-    __hash__: None = None
-
     def _report_fields(self) -> tuple[int, int, int | None, float, float, float, float, float, float, float, float, float, float, float, float, bool]:
         """The report's fields, in order."""
 

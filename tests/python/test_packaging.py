@@ -6,18 +6,21 @@ import pathlib
 import re
 import subprocess
 import sys
+import tarfile
 import venv
 import zipfile
 
 import pytest
 
 import talvora
+import talvora_tools
 from support import DEBUG_INTERPRETER, SANITIZED
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILT = pathlib.Path(talvora.__file__).resolve().parent
 STUB_FILES = {"talvora-stubs/__init__.pyi", "talvora-stubs/shannon_entropy_algo.pyi",
               "talvora-stubs/min_entropy_algo.pyi"}
+TOOLS_FILES = {"talvora_tools/__init__.py", "talvora_tools/_native.pyi", "talvora_tools/py.typed"}
 
 # mypy is not built for the debug interpreter, and the sanitizer runtime
 # preloaded into the sanitized run would reach every compiler the wheel build
@@ -28,13 +31,15 @@ pytestmark = [
 ]
 
 # Each line after the header either type-checks cleanly or must be reported.
-SNIPPET_HEADER = ["from typing import assert_type", "import talvora", "from talvora import min_entropy_algo"]
+SNIPPET_HEADER = ["from typing import assert_type", "import talvora", "from talvora import min_entropy_algo",
+                  "import talvora_tools"]
 ACCEPTED = [
     "assert_type(talvora.shannon_entropy_algo.measure_entropy(b'x'), float)",
     "assert_type(talvora.shannon_entropy_algo.measure_metric_entropy('text'), float)",
     "assert_type(talvora.shannon_entropy_algo.measure_normalized_metric_entropy(bytearray(3)), float)",
     "assert_type(min_entropy_algo.measure_entropy(data=[1, 2, 3]), float)",
     "assert_type(talvora.ping(21), int)",
+    "assert_type(talvora_tools.report(b'x').chi_square, float)",
 ]
 REFUSED = [
     "talvora.shannon_entropy_algo.measure_entropy(1.5)",
@@ -42,6 +47,7 @@ REFUSED = [
     "talvora.shannon_entropy_algo.measure_metric_entropy(dat=b'x')",
     "talvora.ping('21')",
     "talvora.shannon_entropy_algo.measure_min_entropy(b'x')",
+    "talvora_tools.histogram(1.5)",
 ]
 
 
@@ -99,25 +105,34 @@ def install_into_fresh_venv(tmp_path, target, env):
     run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--quiet", target], env=env)
     work = tmp_path / "elsewhere"
     work.mkdir()
-    used = run([python, "-c", "import talvora; print(talvora.__file__);"
-                "print(talvora.shannon_entropy_algo.measure_entropy(b'hello world').hex())"],
+    used = run([python, "-c", "import talvora, talvora_tools; print(talvora.__file__);"
+                "print(talvora.shannon_entropy_algo.measure_entropy(b'hello world').hex());"
+                "print(talvora_tools.__file__); print(talvora_tools.report(b'hello world').shannon.hex())"],
                cwd=work, env=env).split()
-    assert used[0].startswith(str(tmp_path / "venv/lib/python3.14/site-packages/"))
-    assert used[1] == (2.8453509366224368).hex()
+    installed = str(tmp_path / "venv/lib/python3.14/site-packages/")
+    assert used[0].startswith(installed) and used[2].startswith(installed)
+    assert used[1] == used[3] == (2.8453509366224368).hex()
     return python, work
 
 
 def test_wheel_installs_extension_and_stubs(tmp_path):
-    """Builds the wheel (in build/wheel, as pyproject.toml says), installs it
-    into a fresh environment and uses it from outside the checkout."""
+    """Builds the source distribution and, from it, the wheel (as pip does
+    for `pip install` of the sdist), installs the wheel into a fresh
+    environment and uses it from outside the checkout."""
     env = build_env()
     dist = tmp_path / "dist"
-    run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", dist, ROOT], env=env)
+    run([sys.executable, "-m", "build", "--no-isolation", "--outdir", dist, ROOT], env=env)
+    (sdist,) = dist.glob("talvora-*.tar.gz")
+    with tarfile.open(sdist) as archive:
+        sources = {name.split("/", 1)[1] for name in archive.getnames() if "/" in name}
+    assert {"python/talvora_tools/__init__.py", "src/tools/binding/module.cpp", "CMakeLists.txt"} <= sources
     (wheel,) = dist.glob("talvora-*.whl")
     with zipfile.ZipFile(wheel) as archive:
         names = set(archive.namelist())
-    assert STUB_FILES <= names
-    assert {name for name in names if name.endswith(".so")} == {pathlib.Path(talvora.__file__).name}
+    assert STUB_FILES | TOOLS_FILES <= names
+    native = next(pathlib.Path(talvora_tools.__file__).parent.glob("_native*.so")).name
+    assert {name for name in names if name.endswith(".so")} == {
+        pathlib.Path(talvora.__file__).name, f"talvora_tools/{native}"}
 
     python, work = install_into_fresh_venv(tmp_path, wheel, env)
     assert_snippet_checked(*check_snippet(python, work, env))

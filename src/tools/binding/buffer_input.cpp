@@ -58,7 +58,8 @@ class StridedWalk {
         std::size_t copied = 0;
         while (copied < capacity && !done_) {
             const std::uint8_t* row = row_start();
-            const std::size_t take = std::min(capacity - copied, static_cast<std::size_t>(row_len - inner_));
+            const std::size_t take =
+                std::min(capacity - copied, static_cast<std::size_t>(row_len - inner_));
             const std::uint8_t* from = row + inner_ * step;
             if (step == 1) {
                 std::memcpy(out + copied, from, take);

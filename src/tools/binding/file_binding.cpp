@@ -28,8 +28,8 @@ bool signal_raised() {
 void bind_file_reading(HistogramClass& histogram) {
     histogram.def(
         "_update_fd",
-        [](HistogramState& self, int fd, std::uint64_t offset,
-           std::optional<std::uint64_t> length, nb::handle name) {
+        [](HistogramState& self, int fd, std::uint64_t offset, std::optional<std::uint64_t> length,
+           nb::handle name) {
             FileSummary summary;
             {
                 nb::gil_scoped_release released;

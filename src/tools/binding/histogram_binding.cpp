@@ -84,7 +84,6 @@ HistogramClass bind_histogram(nb::module_& module) {
                 self.replace(*counted);
             },
             "state"_a, "Replaces everything counted by a state from _state().");
-    histogram.attr("__hash__") = nb::none();
     return histogram;
 }
 

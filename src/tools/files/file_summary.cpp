@@ -10,7 +10,7 @@
 namespace talvora::tools {
 
 FileSummary summarize_file(int fd, const FileSpan& span, WorkerPool& pool, const StopCheck& stop) {
-    struct stat info {};
+    struct stat info{};
     if (fstat(fd, &info) != 0) {
         FileSummary failed;
         failed.error = errno;

@@ -79,12 +79,11 @@ FileSummary summarize_positional(int fd, std::optional<std::uint64_t> size, cons
                                  WorkerPool& pool, const StopCheck& stop) {
     // What the span held when the read began; the file may grow meanwhile,
     // and is read on to its end (or the span's).
-    const std::uint64_t expected =
-        !size || *size <= span.offset ? 0
-        : span.length                 ? std::min(*span.length, *size - span.offset)
-                                      : *size - span.offset;
-    const std::size_t max_pieces = std::clamp<std::size_t>(
-        PIECES_PER_WORKER * pool.worker_count(), 1, MAX_PIECES);
+    const std::uint64_t expected = !size || *size <= span.offset ? 0
+                                   : span.length ? std::min(*span.length, *size - span.offset)
+                                                 : *size - span.offset;
+    const std::size_t max_pieces =
+        std::clamp<std::size_t>(PIECES_PER_WORKER * pool.worker_count(), 1, MAX_PIECES);
     // Sized for the bytes expected, so a small file costs a small buffer.
     const std::size_t buffer_len = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(expected, PIECE_LEN, max_pieces * PIECE_LEN));

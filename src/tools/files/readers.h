@@ -17,8 +17,7 @@ namespace talvora::tools {
 FileSummary summarize_positional(int fd, std::optional<std::uint64_t> size, const FileSpan& span,
                                  WorkerPool& pool, const StopCheck& stop);
 
-FileSummary summarize_stream(int fd, const FileSpan& span, WorkerPool& pool,
-                             const StopCheck& stop);
+FileSummary summarize_stream(int fd, const FileSpan& span, WorkerPool& pool, const StopCheck& stop);
 
 // How much of a read is left.
 class Remaining {

@@ -72,7 +72,8 @@ FileSummary summarize_stream(int fd, const FileSpan& span, WorkerPool& pool,
         counter.wait();
         std::swap(filling, counting);
         const ByteView block{counting, filled.len};
-        counter.start([&counted, &pool, block] { append(counted, summarize_parallel(block, pool)); });
+        counter.start(
+            [&counted, &pool, block] { append(counted, summarize_parallel(block, pool)); });
         if (filled.end) break;
         if (poll.between_steps()) {
             summary.stopped = true;

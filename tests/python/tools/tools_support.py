@@ -8,7 +8,12 @@ import sys
 import textwrap
 import zlib
 
+from support import DEBUG_INTERPRETER, SANITIZED
+
 MIB = 1 << 20
+# Builds whose counting is many times slower (unoptimised, instrumented):
+# the tests that need large inputs take smaller ones there.
+SLOW_BUILD = DEBUG_INTERPRETER or SANITIZED
 
 WORDS = (
     "the of and to in is was that for on with as by at from his her it an are were which be this "
