@@ -10,18 +10,9 @@ import pytest
 import talvora_tools
 from support import DEBUG_INTERPRETER, Index
 from talvora_tools import _native
-from test_refleaks import CALLS, refcount_deltas
+from test_tools_refleaks import assert_no_leak, attempt, paths  # noqa: F401 (a fixture)
 
 pytestmark = pytest.mark.skipif(not DEBUG_INTERPRETER, reason="needs python3.14-dbg")
-
-
-def attempt(function, *args, **kwargs):
-    def call():
-        try:
-            function(*args, **kwargs)
-        except (TypeError, ValueError, OSError):
-            pass
-    return call
 
 
 def fed_scanner():
@@ -59,24 +50,11 @@ PATHS = {
 }
 
 
-@pytest.fixture(scope="module")
-def paths(tmp_path_factory):
-    directory = tmp_path_factory.mktemp("scan_refleaks")
-    small = directory / "small"
-    small.write_bytes(os.urandom(5000))
-    return {"small": small, "missing": directory / "missing", "directory": directory}
-
-
 FILE_PATHS = {
     "file": lambda p: attempt(talvora_tools.scan_file, p["small"], 512, 100, offset=3),
     "missing file": lambda p: attempt(talvora_tools.scan_file, p["missing"], 16),
     "directory": lambda p: attempt(talvora_tools.scan_file, p["directory"], 16),
 }
-
-
-def assert_no_leak(path):
-    deltas = refcount_deltas(path)
-    assert min(deltas) < CALLS // 4, deltas
 
 
 @pytest.mark.parametrize("path", PATHS.values(), ids=PATHS.keys())
