@@ -28,11 +28,14 @@ std::uint64_t chosen_block_windows(std::uint64_t count, ScanShape shape, std::si
     // What a window costs beyond its block's first: the bytes it moves, or
     // counts; 256 stands for the per-window sums.
     const bool slides = run_slides(shape);
-    const std::uint64_t per_window = (slides ? 2 * shape.step : shape.window) + 256;
+    // Full windows lie in memory, far below this many bytes.
+    constexpr std::uint64_t LARGEST = std::uint64_t{1} << 48;
+    const std::uint64_t window = std::min(shape.window, LARGEST);
+    const std::uint64_t per_window = (slides ? 2 * shape.step : window) + 256;
     std::uint64_t least = std::max<std::uint64_t>(1, MIN_BLOCK_WORK / per_window);
     // A sliding block's first window is counted afresh: keep that a small
     // share of the block.
-    if (slides) least = std::max(least, 8 * shape.window / per_window);
+    if (slides) least = std::max(least, 8 * window / per_window);
     const std::uint64_t blocks =
         std::clamp<std::uint64_t>(count / least, 1, BLOCKS_PER_WORKER * workers);
     return (count + blocks - 1) / blocks;
