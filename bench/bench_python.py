@@ -122,11 +122,31 @@ def peak_extra_memory(size, kind):
     return int(out.stdout) * 1024
 
 
-def main():
+def print_table(rows, markdown):
+    """rows: {(input label, its length in bytes): {contender: median seconds}}."""
+    sep = " | " if markdown else "  "
+    lines = [["input", "contender", "median", "GB/s"]]
+    for (label, n), results in rows.items():
+        for contender, t in results.items():
+            lines.append([label, contender, fmt_time(t), f"{n / t / 1e9:.2f}"])
+    widths = [max(len(r[i]) for r in lines) for i in range(4)]
+    for i, r in enumerate(lines):
+        text = sep.join(c.ljust(w) for c, w in zip(r, widths))
+        print(f"| {text} |" if markdown else text)
+        if i == 0 and markdown:
+            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+
+
+def parse_options():
+    """--quick (fewer repeats) and --markdown (the table as Markdown)."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--markdown", action="store_true")
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def main():
+    args = parse_options()
     # Other work on a 2-CPU machine disturbs some repeats: many short ones
     # give a steadier median than a few long ones.
     repeats = 3 if args.quick else 11
@@ -163,19 +183,8 @@ def main():
     blas = {k: v for k, v in os.environ.items() if k.startswith("OPENBLAS_")}
     print(f"python {sys.version.split()[0]}, numpy {np.__version__}, {os.cpu_count()} CPUs"
           + (f", {blas}" if blas else ""))
-    sep = " | " if args.markdown else "  "
-    header = ["input", "contender", "median", "GB/s"]
-    lines = [header]
-    for (size_label, kind), results in rows.items():
-        n = {"1 M ints": 1_000_000}.get(size_label) or dict(SIZES)[size_label]
-        for label, t in results.items():
-            lines.append([f"{size_label} {kind}", label, fmt_time(t), f"{n / t / 1e9:.2f}"])
-    widths = [max(len(r[i]) for r in lines) for i in range(4)]
-    for i, r in enumerate(lines):
-        text = sep.join(c.ljust(w) for c, w in zip(r, widths))
-        print(f"| {text} |" if args.markdown else text)
-        if i == 0 and args.markdown:
-            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    print_table({(f"{size_label} {kind}", {"1 M ints": 1_000_000}.get(size_label) or dict(SIZES)[size_label]):
+                 results for (size_label, kind), results in rows.items()}, args.markdown)
 
     r64 = rows[("64 MiB", "random")]
     k1 = rows[("1 KiB", "random")]

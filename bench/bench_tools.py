@@ -7,7 +7,6 @@ Run through `./dev bench` (it builds first and sets PYTHONPATH).
 Options: --quick (fewer repeats), --markdown.
 """
 
-import argparse
 import mmap
 import os
 import subprocess
@@ -20,7 +19,7 @@ import numpy as np
 
 import talvora
 import talvora_tools
-from bench_python import fmt_time, median_seconds, numpy_recipe
+from bench_python import median_seconds, numpy_recipe, parse_options, print_table
 
 MIB, GIB = 1 << 20, 1 << 30
 
@@ -65,25 +64,8 @@ def tick_rate(work):
     return rate
 
 
-def print_table(rows, markdown):
-    sep = " | " if markdown else "  "
-    lines = [["input", "contender", "median", "GB/s"]]
-    for (label, n), results in rows.items():
-        for contender, t in results.items():
-            lines.append([label, contender, fmt_time(t), f"{n / t / 1e9:.2f}"])
-    widths = [max(len(r[i]) for r in lines) for i in range(4)]
-    for i, r in enumerate(lines):
-        text = sep.join(c.ljust(w) for c, w in zip(r, widths))
-        print(f"| {text} |" if markdown else text)
-        if i == 0 and markdown:
-            print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-
-
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--markdown", action="store_true")
-    args = parser.parse_args()
+    args = parse_options()
     repeats = 3 if args.quick else 9
     budget = 0.03
     rows = {}

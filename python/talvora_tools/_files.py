@@ -7,10 +7,9 @@ import io
 import operator
 import os
 from collections.abc import Iterator
-from typing import TYPE_CHECKING, BinaryIO, SupportsIndex
+from typing import BinaryIO, SupportsIndex
 
-if TYPE_CHECKING:
-    from talvora_tools._native import Histogram as NativeHistogram
+from talvora_tools._native import Histogram as NativeHistogram
 
 # A path, or a binary file object read from its current position.
 FileSource = str | bytes | os.PathLike[str] | os.PathLike[bytes] | BinaryIO
@@ -18,6 +17,9 @@ FileSource = str | bytes | os.PathLike[str] | os.PathLike[bytes] | BinaryIO
 # File objects that cannot be read at a position are read in blocks of this
 # size through their own methods (they may hold buffered bytes of their own).
 STREAM_BLOCK = 1 << 20
+# Offsets and lengths beyond this mean the same as it: past any end, and to
+# the end.
+MAX_NATIVE = 2**64 - 1
 
 
 def checked_span(offset: SupportsIndex, length: SupportsIndex | None) -> tuple[int, int | None]:
@@ -42,7 +44,7 @@ def add_file(histogram: NativeHistogram, source: FileSource, offset: SupportsInd
         # the interpreter lock while open() waits for a FIFO's writer.
         fd = os.open(path, os.O_RDONLY | os.O_NOCTTY)
         try:
-            histogram._update_fd(fd, start, limit, path)
+            histogram._update_fd(fd, min(start, MAX_NATIVE), native_limit(limit), path)
         finally:
             os.close(fd)
     elif isinstance(source, io.TextIOBase):
@@ -63,18 +65,23 @@ def add_file_object(histogram: NativeHistogram, file: BinaryIO, start: int,
         file.flush()
         position = file.tell() + start
         name = getattr(file, "name", fd)
-        read = histogram._update_fd(fd, position, limit, name)
-        file.seek(position + read)
+        read = histogram._update_fd(fd, min(position, MAX_NATIVE), native_limit(limit), name)
+        after = position + read
+        if read == 0:  # a length of 0, or an offset past the end: not beyond the end
+            after = min(after, file.seek(0, os.SEEK_END))
+        file.seek(after)
         return
     # Read through the object: a buffered stream holds bytes its descriptor
     # no longer has. The blocks go into a histogram of their own, so the
     # file's bytes reach this one as one update.
-    from talvora_tools._native import Histogram
-
-    part = Histogram()
+    part = NativeHistogram()
     for block in blocks(file, start, limit):
         part.update(block)
     histogram.merge(part)
+
+
+def native_limit(limit: int | None) -> int | None:
+    return None if limit is None else min(limit, MAX_NATIVE)
 
 
 def file_descriptor(file: BinaryIO) -> int | None:

@@ -1,8 +1,9 @@
 // src/tools/files/positional_read.cpp: a file read with pread in windows of
-// pieces; within a window each piece is read and then counted by one worker
-// of the pool, so one worker copies a piece while another counts the piece
-// before, each piece still hot in its cache. Windows go in file order, which
-// keeps the kernel's read-ahead sequential.
+// pieces spread over the pool; each piece is read and then counted by one
+// worker, into that worker's own buffer, so one worker copies a piece while
+// another counts the piece before, each piece still hot in its cache.
+// Windows go in file order, which keeps the kernel's read-ahead sequential
+// and lets a piece that comes up short end the read.
 #include "tools/files/readers.h"
 
 #include "pool/pool.h"
@@ -16,11 +17,11 @@
 namespace talvora::tools {
 namespace {
 
-constexpr std::size_t PIECE_LEN = std::size_t{1} << 20;
-constexpr std::size_t MAX_PIECES = MAX_READ_MEMORY / PIECE_LEN;
-// Pieces per worker in a window: enough that a slow piece does not leave
-// the other workers idle at the window's end for long.
-constexpr std::size_t PIECES_PER_WORKER = 4;
+constexpr std::size_t MAX_PIECE_LEN = std::size_t{1} << 20;
+constexpr std::size_t MIN_PIECE_LEN = std::size_t{64} << 10;
+// Pieces per worker in a window: enough that the wait for the window's
+// last piece is short beside the window.
+constexpr std::size_t PIECES_PER_WORKER = 32;
 
 // The bytes of consecutive pieces read so far; a piece that came up short
 // ends the run, and the pieces after it are dropped.
@@ -28,6 +29,29 @@ struct Run {
     StreamPart part;
     bool complete = true;
     int error = 0;
+};
+
+// One piece buffer for each worker of the pool and one for the calling
+// thread: a worker reads and counts one piece at a time.
+class PieceBuffers {
+  public:
+    PieceBuffers(WorkerPool& pool, std::size_t piece_len)
+        : pool_(pool), piece_len_(piece_len),
+          memory_(std::make_unique_for_overwrite<std::uint8_t[]>((pool.worker_count() + 1) *
+                                                                 piece_len)) {}
+
+    std::size_t piece_len() const { return piece_len_; }
+    std::uint8_t* of_this_thread() const {
+        const Worker* worker = current_worker();
+        const std::size_t slot =
+            worker != nullptr && &worker->pool() == &pool_ ? worker->index() : pool_.worker_count();
+        return memory_.get() + slot * piece_len_;
+    }
+
+  private:
+    WorkerPool& pool_;
+    std::size_t piece_len_;
+    std::unique_ptr<std::uint8_t[]> memory_;
 };
 
 Run read_piece(int fd, std::uint64_t position, std::size_t len, std::uint8_t* buffer) {
@@ -53,14 +77,16 @@ struct Window {
     int fd;
     std::uint64_t position;
     std::size_t len;
-    std::uint8_t* buffer;
+    const PieceBuffers& buffers;
 
-    std::size_t piece_count() const { return (len + PIECE_LEN - 1) / PIECE_LEN; }
+    std::size_t piece_count() const {
+        return (len + buffers.piece_len() - 1) / buffers.piece_len();
+    }
     Run read(WorkerPool& pool, std::size_t first, std::size_t end) const {
         if (end - first == 1) {
-            const std::size_t start = first * PIECE_LEN;
-            return read_piece(fd, position + start, std::min(PIECE_LEN, len - start),
-                              buffer + start);
+            const std::size_t start = first * buffers.piece_len();
+            return read_piece(fd, position + start, std::min(buffers.piece_len(), len - start),
+                              buffers.of_this_thread());
         }
         const std::size_t mid = first + (end - first) / 2;
         auto [left, right] = pool.join([&](bool) { return read(pool, first, mid); },
@@ -82,12 +108,11 @@ FileSummary summarize_positional(int fd, std::optional<std::uint64_t> size, cons
     const std::uint64_t expected = !size || *size <= span.offset ? 0
                                    : span.length ? std::min(*span.length, *size - span.offset)
                                                  : *size - span.offset;
-    const std::size_t max_pieces =
-        std::clamp<std::size_t>(PIECES_PER_WORKER * pool.worker_count(), 1, MAX_PIECES);
-    // Sized for the bytes expected, so a small file costs a small buffer.
-    const std::size_t buffer_len = static_cast<std::size_t>(
-        std::clamp<std::uint64_t>(expected, PIECE_LEN, max_pieces * PIECE_LEN));
-    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(buffer_len);
+    const std::size_t slots = pool.worker_count() + 1;
+    const PieceBuffers buffers(pool,
+                               std::clamp(MAX_READ_MEMORY / slots / MIN_PIECE_LEN * MIN_PIECE_LEN,
+                                          MIN_PIECE_LEN, MAX_PIECE_LEN));
+    const std::size_t window_len = PIECES_PER_WORKER * pool.worker_count() * buffers.piece_len();
 
     FileSummary summary;
     StopPoll poll(stop);
@@ -101,9 +126,9 @@ FileSummary summarize_positional(int fd, std::optional<std::uint64_t> size, cons
         // size), a piece at a time until one comes up short.
         const std::uint64_t still_expected = expected - std::min(expected, summary.part.n);
         const Window window{fd, position,
-                            remaining.at_most(static_cast<std::size_t>(
-                                std::clamp<std::uint64_t>(still_expected, PIECE_LEN, buffer_len))),
-                            buffer.get()};
+                            remaining.at_most(static_cast<std::size_t>(std::clamp<std::uint64_t>(
+                                still_expected, buffers.piece_len(), window_len))),
+                            buffers};
         const Run run = window.read(pool, 0, window.piece_count());
         append(summary.part, run.part);
         if (!run.complete) {

@@ -12,7 +12,7 @@ namespace {
 
 using namespace vector_kernel;
 
-constexpr int WINDOWS = STEP_LEN / 8;
+constexpr int WINDOWS = HALF_LEN / 8;
 
 // A shuffle that puts the big-endian x of the groups at the offsets first,
 // first + 2, first + 4 and first + 6 of a 16-byte window (the last two in
@@ -60,23 +60,24 @@ TALVORA_AVX2 inline __m256i pair_products(const std::uint8_t* p) {
 TALVORA_AVX2 void run_block(const std::uint8_t* p, std::size_t steps, StreamPart& part) {
     ByteTables tables;
     const Shuffles s = {group_shuffle(0), group_shuffle(1), group_shuffle(3), group_shuffle(4)};
-    // Lane i of outside_j: points outside at offset 8 * j + i of a step;
+    // Lane i of outside_j: points outside at offset 8 * j + i of a half;
     // named one by one so that they stay in registers.
     __m256i outside_0 = _mm256_setzero_si256(), outside_1 = outside_0, outside_2 = outside_0,
             outside_3 = outside_0, outside_4 = outside_0, outside_5 = outside_0;
     static_assert(WINDOWS == 6);
-    // Each lane gains at most 6 * 255^2 a step: 4096 steps stay below 2^31.
     __m256i pairs = _mm256_setzero_si256();
     for (std::size_t step = 0; step < steps; ++step, p += STEP_LEN) {
-        outside_0 = _mm256_sub_epi32(outside_0, outside(p, s));
-        outside_1 = _mm256_sub_epi32(outside_1, outside(p + 8, s));
-        outside_2 = _mm256_sub_epi32(outside_2, outside(p + 16, s));
-        outside_3 = _mm256_sub_epi32(outside_3, outside(p + 24, s));
-        outside_4 = _mm256_sub_epi32(outside_4, outside(p + 32, s));
-        outside_5 = _mm256_sub_epi32(outside_5, outside(p + 40, s));
-        pairs = _mm256_add_epi32(pairs, pair_products(p));
-        pairs = _mm256_add_epi32(pairs, pair_products(p + 16));
-        pairs = _mm256_add_epi32(pairs, pair_products(p + 32));
+        for (const std::uint8_t* half = p; half < p + STEP_LEN; half += HALF_LEN) {
+            outside_0 = _mm256_sub_epi32(outside_0, outside(half, s));
+            outside_1 = _mm256_sub_epi32(outside_1, outside(half + 8, s));
+            outside_2 = _mm256_sub_epi32(outside_2, outside(half + 16, s));
+            outside_3 = _mm256_sub_epi32(outside_3, outside(half + 24, s));
+            outside_4 = _mm256_sub_epi32(outside_4, outside(half + 32, s));
+            outside_5 = _mm256_sub_epi32(outside_5, outside(half + 40, s));
+            pairs = _mm256_add_epi32(pairs, pair_products(half));
+            pairs = _mm256_add_epi32(pairs, pair_products(half + 16));
+            pairs = _mm256_add_epi32(pairs, pair_products(half + 32));
+        }
         tables.add_step(p);
     }
 
@@ -87,10 +88,11 @@ TALVORA_AVX2 void run_block(const std::uint8_t* p, std::size_t steps, StreamPart
         part.sum_xy += lane;
     const __m256i outside[WINDOWS] = {outside_0, outside_1, outside_2,
                                       outside_3, outside_4, outside_5};
+    const std::uint64_t halves = 2 * steps;
     for (int j = 0; j < WINDOWS; ++j) {
         _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), outside[j]);
         for (int i = 0; i < 8; ++i)
-            part.inside[(8 * j + i) % GROUP_LEN] += steps - lanes[i];
+            part.inside[(8 * j + i) % GROUP_LEN] += halves - lanes[i];
     }
 }
 

@@ -62,14 +62,14 @@ class Ticker(threading.Thread):
 
 @pytest.mark.skipif(SLOW_BUILD, reason="times threads")
 def test_other_threads_run_while_a_large_input_is_counted():
-    """A count that held the interpreter lock would stop the ticks (a few in
-    a second); how close to all of them is a speed goal, measured by the
-    benchmark, as other load on the machine moves it."""
+    """A count that held the interpreter lock would stop the ticks (under 1 %
+    of them get through); how close to all of them is a speed goal, measured
+    by the benchmark, as other load on a shared machine moves it a lot."""
     data = sample("random", 256 * MIB)
     alone, alone_time = Ticker().ticks_during(lambda: time.sleep(0.5))
     busy, busy_time = Ticker().ticks_during(lambda: [talvora_tools.histogram(data) for _ in range(4)])
     ratio = (busy / busy_time) / (alone / alone_time)
-    assert ratio >= 0.5, f"{busy} ticks in {busy_time:.3f} s against {alone} in {alone_time:.3f} s"
+    assert ratio >= 0.25, f"{busy} ticks in {busy_time:.3f} s against {alone} in {alone_time:.3f} s"
 
 
 def test_updates_from_eight_threads_add_up_whole():
