@@ -20,6 +20,14 @@ struct alignas(64) LaneRows {
     double row[256][LANES];
 };
 
+// The largest of four running maxima, which the kernels keep so that their
+// comparisons do not wait on each other.
+inline std::uint64_t largest_of_four(const std::uint64_t (&most)[4]) {
+    const std::uint64_t low = most[0] > most[1] ? most[0] : most[1];
+    const std::uint64_t high = most[2] > most[3] ? most[2] : most[3];
+    return low > high ? low : high;
+}
+
 // A run of full windows, all of whose bytes are in memory: window i covers
 // [first + i * step, first + i * step + window).
 struct FullWindowRun {

@@ -72,9 +72,7 @@ struct Avx2Lanes {
         }
         alignas(32) std::uint64_t lanes[4];
         _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), most);
-        const std::uint64_t low = lanes[0] > lanes[1] ? lanes[0] : lanes[1];
-        const std::uint64_t high = lanes[2] > lanes[3] ? lanes[2] : lanes[3];
-        return low > high ? low : high;
+        return largest_of_four(lanes);
     }
 };
 

@@ -31,14 +31,11 @@ struct ScalarLanes {
     }
 
     static std::uint64_t max_count(const std::uint64_t* counts) {
-        // Four running maxima, so that the comparisons do not wait on each other.
         std::uint64_t most[4] = {};
         for (std::size_t b = 0; b < 256; b += 4)
             for (std::size_t k = 0; k < 4; ++k)
                 most[k] = counts[b + k] > most[k] ? counts[b + k] : most[k];
-        const std::uint64_t low = most[0] > most[1] ? most[0] : most[1];
-        const std::uint64_t high = most[2] > most[3] ? most[2] : most[3];
-        return low > high ? low : high;
+        return largest_of_four(most);
     }
 };
 

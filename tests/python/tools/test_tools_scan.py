@@ -4,9 +4,12 @@ input kind and files read block by block; edges and regions on crafted data
 at exact offsets; and the argument errors."""
 
 import array
+import copy
+import dataclasses
 import io
 import math
 import os
+import pickle
 import random
 import struct
 import threading
@@ -100,6 +103,16 @@ def test_columns_are_arrays_that_numpy_reads_in_place():
         assert seen[3] == 7  # the same memory, not a copy
     assert len(result) == len(result.offsets) == 37
     assert repr(result) == "<talvora_tools.Scan of 37 windows: window=1000, step=250, n=10000>"
+
+
+def test_a_scan_pickles_and_compares_by_its_values():
+    result = scan(sample("text", 5000), 700, 300)
+    assert pickle.loads(pickle.dumps(result)) == result
+    changed = copy.deepcopy(result)
+    changed.chi_square[2] += 1
+    assert changed != result and scan(b"abc", 2) != scan(b"abc", 2, 1)
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        result.n = 3
 
 
 def test_every_input_kind_scans_as_its_bytes():

@@ -57,11 +57,6 @@ FILE_PATHS = {
 }
 
 
-@pytest.mark.parametrize("path", PATHS.values(), ids=PATHS.keys())
-def test_no_reference_leaks(path):
-    assert_no_leak(path)
-
-
-@pytest.mark.parametrize("make", FILE_PATHS.values(), ids=FILE_PATHS.keys())
-def test_no_reference_leaks_reading_files(paths, make):
-    assert_no_leak(make(paths))
+@pytest.mark.parametrize("name", [*PATHS, *FILE_PATHS])
+def test_no_reference_leaks(paths, name):
+    assert_no_leak(PATHS[name] if name in PATHS else FILE_PATHS[name](paths))
