@@ -96,10 +96,14 @@ bench)
     build/release/bench/bench_counting
     step "C++ stream kernels (summary of every report sum against the plain count)"
     build/release/bench/bench_stream
+    step "C++ windowed scans (against counting the same bytes)"
+    build/release/bench/bench_scan
     step "Python end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_python.py "$@"
     step "talvora_tools"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_tools.py "$@"
+    step "Windowed scans end to end"
+    PYTHONPATH="$PWD/build/release/python" $PY bench/bench_scan.py
     step "Worker pool start-up"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_pool_startup.py
     ;;

@@ -2,7 +2,8 @@
 randomness report (entropies, chi-square and its p-value, mean, Monte Carlo
 pi, serial correlation, the SP 800-90B most-common-value bound) of any
 buffer, str, sequence of ints or file, counted in one pass on talvora's
-worker pool without the interpreter lock.
+worker pool without the interpreter lock; and windowed scans that show
+where in the data the entropy rises and falls.
 """
 
 from talvora_tools._histogram import (
@@ -13,5 +14,17 @@ from talvora_tools._histogram import (
     report_file,
 )
 from talvora_tools._report import Report
+from talvora_tools._scan import Edge, Scan, scan, scan_file
 
-__all__ = ["Histogram", "Report", "histogram", "histogram_file", "report", "report_file"]
+__all__ = [
+    "Edge",
+    "Histogram",
+    "Report",
+    "Scan",
+    "histogram",
+    "histogram_file",
+    "report",
+    "report_file",
+    "scan",
+    "scan_file",
+]

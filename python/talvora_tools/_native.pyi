@@ -2,6 +2,7 @@
 The native core of talvora_tools: histograms of bytes and their reports.
 """
 
+import array
 from collections.abc import Buffer, Sequence
 from typing import SupportsIndex, overload
 
@@ -51,3 +52,51 @@ class Histogram:
         """
         Adds the bytes of the open fd (from offset, or skipping offset bytes of a stream, at most length of them); returns how many were read. Errors name `name`.
         """
+
+def _scan(data: str | Buffer | Sequence[SupportsIndex], window: int, step: int) -> tuple[tuple[array.array[int], array.array[int], array.array[float], array.array[float], array.array[float]], int]:
+    """
+    The scan of data's bytes: its five columns (offsets, lengths, shannon, min_entropy, chi_square) and the number of bytes.
+    """
+
+def _scan_edges(shannon: Buffer, rising: float, falling: float) -> list[tuple[int, bool]]:
+    """The edges of a scan's metric entropy: (window index, whether rising)."""
+
+def _scan_regions(offsets: Buffer, lengths: Buffer, shannon: Buffer, threshold: float, min_length: int) -> list[tuple[int, int]]:
+    """
+    The byte ranges where a scan's metric entropy is at or above threshold.
+    """
+
+class _Scanner:
+    """
+    A scan of a stream fed in successive blocks; any split of the same bytes gives the same windows.
+    """
+
+    def __init__(self, window: int, step: int, origin: int = 0, begin: int | None = None, starts_end: int | None = None) -> None:
+        """
+        Windows start at origin + k * step (stream offsets); the first byte fed is at begin (default origin); windows starting before begin or at or after starts_end are left to other scanners.
+        """
+
+    def feed(self, data: str | Buffer | Sequence[SupportsIndex]) -> None:
+        """The next bytes of the stream."""
+
+    def finish(self) -> None:
+        """The stream ends here: adds the last, shorter window if one is due."""
+
+    def take(self) -> tuple[array.array[int], array.array[int], array.array[float], array.array[float], array.array[float]]:
+        """
+        The windows produced since the last take: offsets, lengths, shannon, min_entropy, chi_square.
+        """
+
+    @property
+    def position(self) -> int:
+        """The stream offset of the next byte to feed."""
+
+    @property
+    def needed_end(self) -> int | None:
+        """
+        The offset from which on no byte changes this scanner's windows (None: no end).
+        """
+
+    @property
+    def done(self) -> bool:
+        """Whether every window this scanner can produce is out."""

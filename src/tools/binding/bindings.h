@@ -21,6 +21,9 @@ void bind_report(HistogramClass& histogram);
 // Histogram._update_fd: the bytes of an open file.
 void bind_file_reading(HistogramClass& histogram);
 
+// scan, its profile (edges, regions) and the streaming Scanner.
+void bind_scan(nanobind::module_& module);
+
 // Appends more to histogram, raising OverflowError where the byte count
 // would pass 2^64 - 1.
 void append_or_raise(HistogramState& histogram, const Counted& more);

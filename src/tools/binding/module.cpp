@@ -7,4 +7,5 @@ NB_MODULE(_native, module) {
     talvora::tools::HistogramClass histogram = talvora::tools::bind_histogram(module);
     talvora::tools::bind_report(histogram);
     talvora::tools::bind_file_reading(histogram);
+    talvora::tools::bind_scan(module);
 }

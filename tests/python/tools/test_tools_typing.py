@@ -27,6 +27,10 @@ REFUSED = [
     "talvora_tools.report_file(path, 5)",
     "report.n = 5",
     "report.entropy",
+    "talvora_tools.scan(b'x', 1.5)",
+    "talvora_tools.scan_file(path, 16, 4, 0)",
+    "talvora_tools.scan(b'x', 4).regions(0.5, 10)",
+    "talvora_tools.scan(b'x', 4).edges(rising='high')",
 ]
 
 # mypy and stubgen run on the release interpreter only (as in test_packaging).

@@ -6,12 +6,12 @@ import io
 import mmap
 import pathlib
 import pickle
-from typing import assert_type
+from typing import Literal, assert_type
 
 import numpy as np
 
 import talvora_tools
-from talvora_tools import Histogram, Report
+from talvora_tools import Edge, Histogram, Report, Scan
 
 
 def survey(path: pathlib.Path, blob: bytes, mapped: mmap.mmap) -> dict[str, int | float | bool | None]:
@@ -50,3 +50,25 @@ def survey(path: pathlib.Path, blob: bytes, mapped: mmap.mmap) -> dict[str, int 
     assert_type(talvora_tools.histogram_file(path), Histogram)
     assert_type(talvora_tools.report_file(path, offset=0, length=None), Report)
     return report.as_dict()
+
+
+def scanning(path: pathlib.Path, blob: bytes) -> list[tuple[int, int]]:
+    scanned: Scan = talvora_tools.scan(blob, 4096, 512)
+    assert_type(talvora_tools.scan(memoryview(blob), 4096), Scan)
+    assert_type(scanned.offsets, array.array[int])
+    assert_type(scanned.lengths, array.array[int])
+    assert_type(scanned.shannon, array.array[float])
+    assert_type(scanned.min_entropy, array.array[float])
+    assert_type(scanned.chi_square, array.array[float])
+    assert_type((scanned.window, scanned.step, scanned.n, len(scanned)), tuple[int, int, int, int])
+    values = np.asarray(scanned.shannon)
+    assert values.dtype == np.float64
+    edges: list[Edge] = scanned.edges(rising=0.9, falling=0.5)
+    for edge in edges:
+        assert_type(edge.offset, int)
+        assert_type(edge.kind, Literal["rising", "falling"])
+        assert_type(edge.value, float)
+    assert_type(talvora_tools.scan_file(path, 4096, 64, offset=10, length=None), Scan)
+    with open(path, "rb") as f:
+        assert_type(talvora_tools.scan_file(f, 64), Scan)
+    return scanned.regions(0.8, min_length=100)
