@@ -38,7 +38,7 @@ ByteView input(Shape shape) {
 
 template <class Run> void measure(benchmark::State& state, Run run) {
     const ByteView bytes = input(Shape(state.range(0)));
-    talvora::worker_count(); // the pool's creation is not what is measured
+    talvora::global_pool().worker_count(); // the pool's creation is not what is measured
     for (auto _ : state) {
         auto result = run(bytes);
         benchmark::DoNotOptimize(result);
