@@ -183,10 +183,12 @@ def _fd_blocks(fd: int, start: int, limit: int | None, name: object) -> Iterator
     one buffer, each valid until the next. Errors name the file."""
     mode = os.fstat(fd).st_mode
     at_positions = stat.S_ISREG(mode) or stat.S_ISBLK(mode)
-    view = memoryview(bytearray(SCAN_BLOCK))
     position, skip = (start, 0) if at_positions else (0, start)
     if position >= _LAST_POSITION:
         return
+    # A short read needs no full-sized buffer (a fresh large one costs a
+    # page fault per page).
+    view = memoryview(bytearray(SCAN_BLOCK if limit is None else min(SCAN_BLOCK, skip + limit)))
     try:
         while skip > 0:
             got = os.readv(fd, [view[:min(skip, SCAN_BLOCK)]])

@@ -1,0 +1,5 @@
+"""python -m talvora_tools: the talvora command line."""
+
+from talvora_tools.cli import run
+
+run()
