@@ -104,6 +104,8 @@ bench)
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_tools.py "$@"
     step "Windowed scans end to end"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_scan.py
+    step "The talvora command line and talvora_tools.dask"
+    PYTHONPATH="$PWD/build/release/python" $PY bench/bench_cli.py "$@"
     step "Worker pool start-up"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_pool_startup.py
     ;;

@@ -15,7 +15,7 @@ import math
 import os
 import stat
 from collections.abc import Iterable, Sequence
-from typing import TYPE_CHECKING, Any, SupportsIndex
+from typing import TYPE_CHECKING, Any, SupportsIndex, TypeVar
 
 try:
     from dask.array.core import Array
@@ -27,7 +27,6 @@ except ImportError as error:
                       "pip install 'talvora[dask]'") from error
 
 from talvora_tools import _native, _scan
-from talvora_tools._files import FileSource
 from talvora_tools._histogram import Histogram, report_file
 from talvora_tools._report import Report
 from talvora_tools._scan import Scan
@@ -36,6 +35,9 @@ if TYPE_CHECKING:
     from distributed import Client
 
 __all__ = ["histogram", "report_files", "scan_file"]
+
+Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+P = TypeVar("P", bound=Path)
 
 # Parts merged by one task of the merge tree.
 FAN_IN = 8
@@ -61,19 +63,17 @@ def histogram(collection: Array | Bag) -> Histogram:
     return merged
 
 
-def report_files(paths: Iterable[FileSource], client: Client | None = None
-                 ) -> list[tuple[FileSource, Report]]:
+def report_files(paths: Iterable[P], client: Client | None = None) -> list[tuple[P, Report]]:
     """(path, Report) of each file, measured on the cluster's workers (which
     must see the paths), in the order given. Without a client, on Dask's
     default scheduler (the current distributed client, if there is one)."""
     given = list(paths)
-    tasks = [delayed(report_file, pure=False)(_worker_path(path)) for path in given]
+    tasks = [delayed(report_file, pure=False)(os.fsdecode(path)) for path in given]
     return list(zip(given, _compute(tasks, client)))
 
 
-def scan_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], window: SupportsIndex,
-              step: SupportsIndex | None = None, *, chunk_size: SupportsIndex = 256 << 20,
-              client: Client | None = None) -> Scan:
+def scan_file(path: Path, window: SupportsIndex, step: SupportsIndex | None = None, *,
+              chunk_size: SupportsIndex = 256 << 20, client: Client | None = None) -> Scan:
     """The Scan of a regular file, as talvora_tools.scan_file gives it, its
     windows split into chunks of about chunk_size bytes scanned on the
     cluster's workers (which must see the path). A window that crosses from
@@ -161,10 +161,6 @@ def _compute(tasks: list[Delayed], client: Client | None) -> list[Any]:
     if client is None:
         return list(compute(*tasks))  # type: ignore[no-untyped-call]
     return list(client.gather(client.compute(tasks)))  # type: ignore[no-untyped-call]
-
-
-def _worker_path(path: FileSource) -> FileSource:
-    return os.fspath(path) if isinstance(path, os.PathLike) else path
 
 
 def _positive_size(value: SupportsIndex) -> int:

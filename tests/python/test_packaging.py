@@ -1,6 +1,7 @@
 """The type stubs agree with the extension and are found by mypy, both next to
 the built extension and installed from a wheel."""
 
+import json
 import os
 import pathlib
 import re
@@ -20,7 +21,8 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILT = pathlib.Path(talvora.__file__).resolve().parent
 STUB_FILES = {"talvora-stubs/__init__.pyi", "talvora-stubs/shannon_entropy_algo.pyi",
               "talvora-stubs/min_entropy_algo.pyi"}
-TOOLS_FILES = {"talvora_tools/__init__.py", "talvora_tools/_native.pyi", "talvora_tools/py.typed"}
+TOOLS_FILES = {"talvora_tools/__init__.py", "talvora_tools/_native.pyi", "talvora_tools/py.typed",
+               "talvora_tools/__main__.py", "talvora_tools/cli/app.py", "talvora_tools/dask.py"}
 
 # mypy is not built for the debug interpreter, and the sanitizer runtime
 # preloaded into the sanitized run would reach every compiler the wheel build
@@ -112,6 +114,10 @@ def install_into_fresh_venv(tmp_path, target, env):
     installed = str(tmp_path / "venv/lib/python3.14/site-packages/")
     assert used[0].startswith(installed) and used[2].startswith(installed)
     assert used[1] == used[3] == (2.8453509366224368).hex()
+    # The console script the wheel installs.
+    (work / "sample.bin").write_bytes(b"hello world" * 1000)
+    printed = json.loads(run([tmp_path / "venv/bin/talvora", "--json", "sample.bin"], cwd=work, env=env))
+    assert printed == {"path": "sample.bin", **talvora_tools.report(b"hello world" * 1000).as_dict()}
     return python, work
 
 

@@ -15,7 +15,6 @@ import struct
 import subprocess
 import sys
 import termios
-import threading
 import time
 
 import pytest
@@ -251,33 +250,56 @@ def test_plot_without_matplotlib_says_how_to_install_it(files):
     assert not (files / "out.png").exists()
 
 
-def slow_writer(stream, parts, pause):
-    """Writes the parts to stream with a pause before each but the first,
-    then closes it: input that takes a while."""
-    def write():
-        for k, part in enumerate(parts):
-            if k:
-                time.sleep(pause)
-            stream.write(part)
-            stream.flush()
-        stream.close()
-    thread = threading.Thread(target=write)
-    thread.start()
-    return thread
+def blocked_reading(pid, target):
+    """Whether a thread of pid waits in read() (system call 0 on x86-64) on
+    a descriptor of target (what /proc shows the descriptor lead to)."""
+    descriptors = set()
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            if os.readlink(f"/proc/{pid}/fd/{fd}") == target:
+                descriptors.add(hex(int(fd)))
+        except OSError:
+            continue
+    for thread in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{thread}/syscall") as f:
+                call = f.read().split()
+        except OSError:
+            continue
+        if call[:1] == ["0"] and call[1] in descriptors:
+            return True
+    return False
+
+
+def wait_until_blocked_reading(child, target):
+    deadline = time.monotonic() + 120
+    while not blocked_reading(child.pid, target):
+        assert time.monotonic() < deadline and child.poll() is None, "never read the pipe"
+        time.sleep(0.05)
+
+
+x86_64_only = pytest.mark.skipif(os.uname().machine != "x86_64",
+                                 reason="reads x86-64 system call numbers")
 
 
 def run_with_slow_input(args, stderr):
-    """Runs the command on standard input that takes over a second to come;
-    returns its status, output and error output (None on a terminal)."""
-    child = subprocess.Popen([sys.executable, "-m", "talvora_tools", *args], stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=stderr)
-    writer = slow_writer(child.stdin, [SANDWICH[:1000], SANDWICH[1000:]], 1.6)
-    out = child.stdout.read()
-    err = child.stderr.read() if child.stderr else None
-    writer.join()
-    return child.wait(timeout=120), out, err
+    """Runs the command on standard input that keeps it waiting for 1.6 s
+    once it reads; returns its status, output and error output (None on a
+    terminal)."""
+    with subprocess.Popen([sys.executable, "-m", "talvora_tools", *args], stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, stderr=stderr) as child:
+        child.stdin.write(SANDWICH[:1000])
+        child.stdin.flush()
+        wait_until_blocked_reading(child, os.readlink(f"/proc/{child.pid}/fd/0"))
+        time.sleep(1.6)
+        child.stdin.write(SANDWICH[1000:])
+        child.stdin.close()
+        out = child.stdout.read()
+        err = child.stderr.read() if child.stderr else None
+        return child.wait(timeout=120), out, err
 
 
+@x86_64_only
 @pytest.mark.parametrize("quiet", [False, True])
 def test_a_progress_bar_only_on_a_terminal_after_a_second(quiet):
     controller, terminal = pty.openpty()
@@ -303,33 +325,13 @@ def test_a_progress_bar_only_on_a_terminal_after_a_second(quiet):
         assert b"measuring" in drawn and b"\r" in drawn
 
 
+@x86_64_only
 def test_no_progress_bar_when_standard_error_is_not_a_terminal():
     status, out, err = run_with_slow_input(["--json", "-"], subprocess.PIPE)
     assert status == 0 and json.loads(out)["n"] == len(SANDWICH) and err == b""
 
 
-def blocked_reading(pid, path):
-    """Whether a thread of pid waits in read() (system call 0 on x86-64) on
-    its descriptor of path."""
-    descriptors = set()
-    for fd in os.listdir(f"/proc/{pid}/fd"):
-        try:
-            if os.readlink(f"/proc/{pid}/fd/{fd}") == path:
-                descriptors.add(hex(int(fd)))
-        except OSError:
-            continue
-    for thread in os.listdir(f"/proc/{pid}/task"):
-        try:
-            with open(f"/proc/{pid}/task/{thread}/syscall") as f:
-                call = f.read().split()
-        except OSError:
-            continue
-        if call[:1] == ["0"] and call[1] in descriptors:
-            return True
-    return False
-
-
-@pytest.mark.skipif(os.uname().machine != "x86_64", reason="reads x86-64 system call numbers")
+@x86_64_only
 @pytest.mark.parametrize("source", ["fifo", "stdin"])
 def test_ctrl_c_while_a_worker_is_blocked_on_a_pipe_exits_130(tmp_path, source):
     (tmp_path / "five").write_bytes(b"12345")
@@ -341,10 +343,7 @@ def test_ctrl_c_while_a_worker_is_blocked_on_a_pipe_exits_130(tmp_path, source):
             [sys.executable, "-m", "talvora_tools", "five", str(fifo) if source == "fifo" else "-"],
             stdin=writer if source == "stdin" else subprocess.DEVNULL, cwd=tmp_path,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        deadline = time.monotonic() + 120
-        while not blocked_reading(child.pid, str(fifo)):
-            assert time.monotonic() < deadline and child.poll() is None, "never read the pipe"
-            time.sleep(0.05)
+        wait_until_blocked_reading(child, str(fifo))
         child.send_signal(signal.SIGINT)
         began = time.monotonic()
         out, err = child.communicate(timeout=60)

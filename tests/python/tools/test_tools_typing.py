@@ -31,6 +31,9 @@ REFUSED = [
     "talvora_tools.scan_file(path, 16, 4, 0)",
     "talvora_tools.scan(b'x', 4).regions(0.5, 10)",
     "talvora_tools.scan(b'x', 4).edges(rising='high')",
+    "talvora_tools.dask.histogram(b'x')",
+    "talvora_tools.dask.scan_file(path, 16, chunk_size='big')",
+    "talvora_tools.cli.main('report')",
 ]
 
 # mypy and stubgen run on the release interpreter only (as in test_packaging).

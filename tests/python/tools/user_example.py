@@ -8,9 +8,14 @@ import pathlib
 import pickle
 from typing import Literal, assert_type
 
+import distributed
+from dask.array.core import Array
+from dask.bag.core import Bag
 import numpy as np
 
 import talvora_tools
+import talvora_tools.cli
+import talvora_tools.dask
 from talvora_tools import Edge, Histogram, Report, Scan
 
 
@@ -72,3 +77,17 @@ def scanning(path: pathlib.Path, blob: bytes) -> list[tuple[int, int]]:
     with open(path, "rb") as f:
         assert_type(talvora_tools.scan_file(f, 64), Scan)
     return scanned.regions(0.8, min_length=100)
+
+
+def spread(paths: list[pathlib.Path], array: Array, bag: Bag, client: distributed.Client) -> Scan:
+    counted: Histogram = talvora_tools.dask.histogram(array)
+    assert_type(talvora_tools.dask.histogram(bag).report(), Report)
+    for path, report in talvora_tools.dask.report_files(paths, client=client):
+        assert_type(report.n, int)
+    assert_type(talvora_tools.dask.report_files([str(p) for p in paths]), list[tuple[str, Report]])
+    assert counted.total == 4096
+    return talvora_tools.dask.scan_file(paths[0], 4096, 512, chunk_size=1 << 20, client=client)
+
+
+def command_line(arguments: list[str]) -> int:
+    return talvora_tools.cli.main(["report", "--json", *arguments])
