@@ -53,7 +53,9 @@ def histogram(collection: Array | Bag) -> Histogram:
     if isinstance(collection, Array):
         parts = _array_parts(collection)
     elif isinstance(collection, Bag):
-        partitions = collection.to_delayed()  # type: ignore[no-untyped-call]
+        # Unoptimised: the optimised graph of a persisted collection loses
+        # its futures, and a task would be handed their keys instead.
+        partitions = collection.to_delayed(optimize_graph=False)  # type: ignore[no-untyped-call]
         parts = [delayed(_bag_part)(partition) for partition in partitions]
     else:
         raise TypeError("histogram() takes a dask.array of 1-byte items or a dask.bag of bytes, "
@@ -108,7 +110,8 @@ def _array_parts(collection: Array) -> list[Delayed]:
         return []
     runs = (collection if _blocks_are_runs(collection.chunks)
             else collection.rechunk(_run_chunks(collection.shape)))  # type: ignore[no-untyped-call]
-    return [delayed(_block_part)(block) for block in runs.to_delayed().ravel()]
+    blocks = runs.to_delayed(optimize_graph=False).ravel()  # as for bags, see histogram()
+    return [delayed(_block_part)(block) for block in blocks]
 
 
 def _blocks_are_runs(chunks: tuple[tuple[int, ...], ...]) -> bool:

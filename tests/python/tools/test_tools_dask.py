@@ -51,6 +51,15 @@ def test_an_array_of_any_shape_and_chunks_counts_as_its_c_order_bytes(client, sh
     assert counted.report() == talvora_tools.report(data)
 
 
+def test_collections_held_by_the_workers(client):
+    data = random_bytes((5000,), seed=6)
+    held = da.from_array(data, chunks=777).persist()
+    distributed.wait(held)
+    assert tdask.histogram(held) == talvora_tools.histogram(data)
+    items = [bytes(data[k:k + 100]) for k in range(0, 5000, 100)]
+    assert tdask.histogram(db.from_sequence(items, npartitions=4).persist()) == talvora_tools.histogram(data)
+
+
 def test_a_strided_source_and_signed_bytes(client):
     data = np.asfortranarray(random_bytes((60, 70), seed=3))[::2, 5:].view(np.int8)
     assert tdask.histogram(da.from_array(data, chunks=(7, 9))) == talvora_tools.histogram(data)
