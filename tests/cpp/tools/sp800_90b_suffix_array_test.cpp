@@ -1,0 +1,108 @@
+// tests/cpp/tools/sp800_90b_suffix_array_test.cpp: the suffix and LCP
+// arrays against sorting suffixes directly, and the tuple counts read off
+// them against counting tuples of each length.
+#include "sp800_90b_sources.h"
+#include "tools/sp800_90b/lcp_intervals.h"
+#include "tools/sp800_90b/suffix_array.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <numeric>
+
+namespace talvora::tools::sp800_90b::testing {
+namespace {
+
+std::vector<std::uint32_t> naive_suffix_array(const Samples& s) {
+    std::vector<std::uint32_t> sa(s.size());
+    std::iota(sa.begin(), sa.end(), 0u);
+    std::sort(sa.begin(), sa.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return std::lexicographical_compare(s.begin() + a, s.end(), s.begin() + b, s.end());
+    });
+    return sa;
+}
+
+std::vector<std::uint32_t> naive_lcp(const Samples& s, const std::vector<std::uint32_t>& sa) {
+    std::vector<std::uint32_t> lcp(sa.size(), 0);
+    for (std::size_t i = 1; i < sa.size(); ++i)
+        while (sa[i] + lcp[i] < s.size() && sa[i - 1] + lcp[i] < s.size() &&
+               s[sa[i] + lcp[i]] == s[sa[i - 1] + lcp[i]])
+            ++lcp[i];
+    return lcp;
+}
+
+void expect_arrays(const Samples& s, unsigned alphabet) {
+    std::vector<std::uint32_t> sa = suffix_array(s, alphabet);
+    const std::vector<std::uint32_t> expected = naive_suffix_array(s);
+    ASSERT_EQ(sa, expected);
+    suffix_array_to_lcp(s, sa);
+    EXPECT_EQ(sa, naive_lcp(s, expected));
+}
+
+// Sequences whose suffix sorting recurses in different ways: random over
+// small and large alphabets, runs, periods, a repeated block, and all the
+// short binary strings.
+TEST(SuffixArray, MatchesSortedSuffixes) {
+    for (std::uint64_t seed = 0; seed < 20; ++seed) {
+        expect_arrays(uniform_samples(1 + seed * 97, 1, seed), 2);
+        expect_arrays(uniform_samples(1 + seed * 131, 8, seed), 256);
+        expect_arrays(markov_nibbles(500 + seed, seed), 16);
+    }
+    expect_arrays(Samples(1'000, 0), 1);
+    expect_arrays(alternating(999, 0, 1), 2);
+    expect_arrays(repeated_block(3'000, 17, 2, 3), 4);
+    expect_arrays(repeated_block(2'000, 700, 8, 4), 256);
+    Samples descending(300);
+    std::iota(descending.rbegin(), descending.rend(), std::uint8_t{0});
+    expect_arrays(descending, 256);
+    for (unsigned length = 1; length <= 12; ++length)
+        for (unsigned pattern = 0; pattern < (1u << length); ++pattern) {
+            Samples s(length);
+            for (unsigned i = 0; i < length; ++i)
+                s[i] = (pattern >> i) & 1u;
+            expect_arrays(s, 2);
+        }
+}
+
+TEST(SuffixArray, Empty) {
+    std::vector<std::uint32_t> sa = suffix_array(Samples{}, 2);
+    EXPECT_TRUE(sa.empty());
+    suffix_array_to_lcp(Samples{}, sa);
+    EXPECT_TRUE(sa.empty());
+}
+
+// The intervals give, for every length t, the count of the most frequent
+// t-tuple (max of sizes over depths >= t) and the pairs of equal t-tuples
+// (C(size, 2) over depths in (parent, h]).
+TEST(LcpIntervals, TupleCountsMatchDirectCounting) {
+    for (const Samples& s : {uniform_samples(3'000, 2, 1), repeated_block(1'500, 40, 3, 2),
+                             alternating(200, 0, 1), markov_nibbles(2'000, 3)}) {
+        std::vector<std::uint32_t> lcp = suffix_array(s, 16);
+        suffix_array_to_lcp(s, lcp);
+        std::map<std::uint32_t, std::uint64_t> most, pairs;
+        for_each_lcp_interval(std::span<const std::uint32_t>(lcp),
+                              [&](std::uint32_t h, std::size_t size, std::uint32_t parent) {
+                                  ASSERT_LT(parent, h);
+                                  for (std::uint32_t t = 1; t <= h; ++t)
+                                      most[t] = std::max<std::uint64_t>(most[t], size);
+                                  for (std::uint32_t t = parent + 1; t <= h; ++t)
+                                      pairs[t] += std::uint64_t{size} * (size - 1) / 2;
+                              });
+        for (std::uint32_t t = 1; t <= 12; ++t) {
+            std::map<Samples, std::uint64_t> counts;
+            for (std::size_t i = 0; i + t <= s.size(); ++i)
+                ++counts[Samples(s.begin() + i, s.begin() + i + t)];
+            std::uint64_t expected_most = 0, expected_pairs = 0;
+            for (const auto& [tuple, count] : counts) {
+                expected_most = std::max(expected_most, count);
+                expected_pairs += count * (count - 1) / 2;
+            }
+            EXPECT_EQ(most.contains(t) ? most[t] : 1, expected_most) << t;
+            EXPECT_EQ(pairs[t], expected_pairs) << t;
+        }
+    }
+}
+
+} // namespace
+} // namespace talvora::tools::sp800_90b::testing
