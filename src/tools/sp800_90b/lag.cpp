@@ -72,11 +72,23 @@ class LagRace {
             else
                 scores_[d] += static_cast<std::uint64_t>(std::popcount(matches[d]));
         }
+        // The leader's score stays in a register; matches are taken without
+        // branches, as they come at random.
+        std::size_t winner = winner_;
+        std::uint64_t leading = lead;
         for (std::size_t t = 0; t < count; ++t) {
-            score_.score((matches[winner_] >> t) & 1u);
-            for (std::size_t c = 0; c < n_close; ++c)
-                if ((matches[close[c]] >> t) & 1u) credit(close[c]);
+            score_.score((matches[winner] >> t) & 1u);
+            for (std::size_t c = 0; c < n_close; ++c) {
+                const std::size_t d = close[c];
+                const bool match = (matches[d] >> t) & 1u;
+                const std::uint64_t mine = scores_[d] + match;
+                scores_[d] = mine;
+                const bool take = match && mine >= leading;
+                winner = take ? d : winner;
+                leading = take ? mine : leading;
+            }
         }
+        winner_ = winner;
     }
 
     PredictionCounts counts(std::size_t predictions) {

@@ -23,13 +23,11 @@ PredictionCounts lz78y_counts_any(Symbols s, unsigned k) {
     for (unsigned m = 1; m <= MAX_LENGTH; ++m)
         dictionaries.emplace_back(s, m, k);
 
-    PrefixKey key = 0; // the symbols before position i
-    for (std::size_t i = 0; i < MAX_LENGTH; ++i)
-        key = (key << width) | s[i];
     // Each length starts with the prefix ending just before position 16.
+    PrefixKey key = prefix_key(s, MAX_LENGTH, MAX_LENGTH, width); // the symbols before i
     for (unsigned m = 1; m <= MAX_LENGTH; ++m) {
         PrefixDictionary& dictionary = dictionaries[m - 1];
-        dictionary.increment(dictionary.insert(key, MAX_LENGTH), s[MAX_LENGTH]);
+        dictionary.count(*dictionary.insert(key, MAX_LENGTH), s[MAX_LENGTH]);
     }
     std::uint32_t prefixes = MAX_LENGTH;
     key = (key << width) | s[MAX_LENGTH];
@@ -42,13 +40,13 @@ PredictionCounts lz78y_counts_any(Symbols s, unsigned k) {
         std::uint32_t best = 0;
         for (unsigned m = MAX_LENGTH; m >= 1; --m) {
             PrefixDictionary& dictionary = dictionaries[m - 1];
-            std::uint32_t prefix = dictionary.find(key, i);
-            if (prefix != PrefixDictionary::NONE) {
+            Prefix* prefix = dictionary.find(key, i);
+            if (prefix != nullptr) {
                 // Predictions come from the counts before this step; a
                 // shorter prefix needs strictly more evidence.
-                if (dictionary.best_count(prefix) > best) {
-                    best = dictionary.best_count(prefix);
-                    guess = dictionary.best_symbol(prefix);
+                if (prefix->best_count > best) {
+                    best = prefix->best_count;
+                    guess = prefix->best_symbol;
                     have = true;
                 }
             } else if (prefixes < MAX_PREFIXES) {
@@ -57,7 +55,7 @@ PredictionCounts lz78y_counts_any(Symbols s, unsigned k) {
             } else {
                 continue;
             }
-            dictionary.increment(prefix, symbol);
+            dictionary.count(*prefix, symbol);
         }
         score.score(have && guess == symbol);
         key = (key << width) | symbol;
@@ -89,16 +87,16 @@ PredictionCounts lz78y_counts_binary(Symbols s) {
         std::uint32_t best = 0;
         for (unsigned m = MAX_LENGTH; m >= 1; --m) {
             std::array<std::uint32_t, 2>& counts = tables[m][history & ((1u << m) - 1)];
-            if ((counts[0] | counts[1]) != 0) {
-                // Ties go to the larger symbol.
-                const std::uint32_t most = std::max(counts[0], counts[1]);
-                if (most > best) {
-                    best = most;
-                    guess = counts[1] >= counts[0];
-                    have = true;
-                }
-                ++counts[bit];
-            } else if (prefixes < MAX_PREFIXES) {
+            // Without branches on the data: a missing prefix has counts 0
+            // and never has the most evidence.
+            const bool exists = (counts[0] | counts[1]) != 0;
+            const std::uint32_t most = std::max(counts[0], counts[1]);
+            const bool better = most > best; // ties go to the larger symbol
+            best = better ? most : best;
+            guess = better ? counts[1] >= counts[0] : guess;
+            have |= better;
+            counts[bit] += exists;
+            if (!exists && prefixes < MAX_PREFIXES) {
                 counts[bit] = 1;
                 ++prefixes;
             }

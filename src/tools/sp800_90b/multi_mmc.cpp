@@ -24,15 +24,12 @@ constexpr std::uint32_t MAX_ENTRIES = 100'000;
 // The scores of the sixteen orders and the leader.
 class OrderRace {
   public:
-    // Order m predicted `guess` for `symbol`; leader is the leader when the
-    // step began.
+    // At a step that began with `leader` leading, order m predicted
+    // correctly or not.
     void predicted(unsigned m, unsigned leader, bool correct) {
-        if (correct) {
-            if (++scores_[m] >= scores_[winner_]) winner_ = m;
-            if (m == leader) score_.hit();
-        } else if (m == leader) {
-            score_.miss();
-        }
+        scores_[m] += correct;
+        winner_ = correct && scores_[m] >= scores_[winner_] ? m : winner_;
+        if (m == leader) score_.score(correct);
     }
     unsigned winner() const { return winner_; }
     PredictionCounts counts(std::size_t predictions) {
@@ -51,48 +48,57 @@ class OrderRace {
 PredictionCounts multi_mmc_counts_any(Symbols s, unsigned k) {
     const std::size_t n = s.size();
     const unsigned width = key_width(k);
-    std::vector<PrefixDictionary> dictionaries;
-    dictionaries.reserve(ORDERS);
+    // Counts made without a lookup wait in `pending` (the positions of the
+    // symbols counted) until the order is next looked up; on varied data
+    // most long orders never are.
+    struct Order {
+        PrefixDictionary dictionary;
+        std::vector<std::uint32_t> pending;
+        std::uint32_t entries = 0;
+    };
+    std::vector<Order> orders;
+    orders.reserve(ORDERS);
     for (unsigned m = 1; m <= ORDERS; ++m)
-        dictionaries.emplace_back(s, m, k);
-    std::array<std::uint32_t, ORDERS + 1> entries{};
+        orders.push_back({PrefixDictionary(s, m, k), {}, 0});
+    const auto count_in = [&](unsigned m) {
+        Order& order = orders[m - 1];
+        for (const std::uint32_t end : order.pending) {
+            const PrefixKey key = prefix_key(s, end, m, width);
+            Prefix* prefix = order.dictionary.find(key, end);
+            if (prefix == nullptr) prefix = order.dictionary.insert(key, end);
+            order.dictionary.count(*prefix, s[end]);
+        }
+        order.pending.clear();
+    };
 
     // Order m starts with the pair of the first m symbols and the next.
-    PrefixKey key = 0; // the symbols before position i
     for (unsigned m = 1; m <= ORDERS && m + 1 < n; ++m) {
-        key = (key << width) | s[m - 1];
-        PrefixDictionary& dictionary = dictionaries[m - 1];
-        dictionary.increment(dictionary.insert(key, m), s[m]);
-        entries[m] = 1;
+        orders[m - 1].pending.push_back(m);
+        orders[m - 1].entries = 1;
     }
 
     OrderRace race;
-    key = (PrefixKey{s[0]} << width) | s[1];
+    PrefixKey key = (PrefixKey{s[0]} << width) | s[1]; // the symbols before position i
     for (std::size_t i = 2; i < n; ++i) {
         const std::uint8_t symbol = s[i];
         const unsigned leader = race.winner();
-        const unsigned orders = static_cast<unsigned>(std::min<std::size_t>(ORDERS, i - 1));
+        const unsigned deepest = static_cast<unsigned>(std::min<std::size_t>(ORDERS, i - 1));
         bool known = true;
-        for (unsigned m = 1; m <= orders; ++m) {
-            PrefixDictionary& dictionary = dictionaries[m - 1];
-            std::uint32_t prefix = PrefixDictionary::NONE;
+        for (unsigned m = 1; m <= deepest; ++m) {
+            Order& order = orders[m - 1];
+            Prefix* prefix = nullptr;
             if (known) {
-                prefix = dictionary.find(key, i);
-                known = prefix != PrefixDictionary::NONE;
+                if (!order.pending.empty()) count_in(m);
+                prefix = order.dictionary.find(key, i);
+                known = prefix != nullptr;
             }
             if (known) {
-                race.predicted(m, leader, dictionary.best_symbol(prefix) == symbol);
-                if (dictionary.count(prefix, symbol) != 0) {
-                    dictionary.increment(prefix, symbol);
-                } else if (entries[m] < MAX_ENTRIES) {
-                    dictionary.increment(prefix, symbol);
-                    ++entries[m];
-                }
-            } else if (entries[m] < MAX_ENTRIES) {
-                prefix = dictionary.find(key, i);
-                if (prefix == PrefixDictionary::NONE) prefix = dictionary.insert(key, i);
-                dictionary.increment(prefix, symbol);
-                ++entries[m];
+                race.predicted(m, leader, prefix->best_symbol == symbol);
+                if (order.dictionary.count(*prefix, symbol, order.entries < MAX_ENTRIES))
+                    ++order.entries;
+            } else if (order.entries < MAX_ENTRIES) {
+                order.pending.push_back(static_cast<std::uint32_t>(i));
+                ++order.entries;
             }
         }
         key = (key << width) | symbol;
@@ -101,47 +107,64 @@ PredictionCounts multi_mmc_counts_any(Symbols s, unsigned k) {
 }
 
 // Order m's table: the counts of 0 and 1 after each m-bit prefix (newest
-// bit lowest); a prefix is known once it has a count.
+// bit lowest), packed as c0 | c1 << 32; a prefix is known once it has a
+// count. The race is kept in locals: the leader's score in a register cuts
+// the chain of dependent loads from order to order.
 PredictionCounts multi_mmc_counts_binary(Symbols s) {
     const std::size_t n = s.size();
-    std::array<std::vector<std::array<std::uint32_t, 2>>, ORDERS + 1> tables;
+    std::array<std::vector<std::uint64_t>, ORDERS + 1> tables;
     for (unsigned m = 1; m <= ORDERS; ++m)
-        tables[m].assign(std::size_t{1} << m, {0, 0});
+        tables[m].assign(std::size_t{1} << m, 0);
+    const auto one = [](std::uint8_t bit) { return std::uint64_t{1} << (32 * bit); };
     std::array<std::uint32_t, ORDERS + 1> entries{};
     std::uint32_t history = 0; // the bits before position i
     for (unsigned m = 1; m <= ORDERS && m + 1 < n; ++m) {
         history = (history << 1) | s[m - 1];
-        tables[m][history][s[m]] = 1;
+        tables[m][history] = one(s[m]);
         entries[m] = 1;
     }
 
-    OrderRace race;
+    std::array<std::uint64_t, ORDERS + 1> scores{};
+    unsigned winner = 1;
+    std::uint64_t lead = 0; // scores[winner]
+    PredictionScore score;
     history = (std::uint32_t{s[0]} << 1) | s[1];
     for (std::size_t i = 2; i < n; ++i) {
         const std::uint8_t bit = s[i];
-        const unsigned leader = race.winner();
-        const unsigned orders = static_cast<unsigned>(std::min<std::size_t>(ORDERS, i - 1));
-        bool known = true;
-        for (unsigned m = 1; m <= orders; ++m) {
-            std::array<std::uint32_t, 2>& counts = tables[m][history & ((1u << m) - 1)];
-            if (known) known = (counts[0] | counts[1]) != 0;
-            if (known) {
-                // Ties go to the larger symbol.
-                race.predicted(m, leader, (counts[1] >= counts[0]) == (bit == 1));
-                if (counts[bit] != 0) {
-                    ++counts[bit];
-                } else if (entries[m] < MAX_ENTRIES) {
-                    counts[bit] = 1;
-                    ++entries[m];
-                }
+        const unsigned leader = winner;
+        const unsigned deepest = static_cast<unsigned>(std::min<std::size_t>(ORDERS, i - 1));
+        bool led = false, led_right = false; // the leader predicted, and rightly
+        unsigned m = 1;
+        for (; m <= deepest; ++m) {
+            std::uint64_t& counts = tables[m][history & ((1u << m) - 1)];
+            if (counts == 0) break; // unknown: this and longer orders just count
+            const auto c0 = static_cast<std::uint32_t>(counts);
+            const auto c1 = static_cast<std::uint32_t>(counts >> 32);
+            const bool right = (c1 >= c0) == (bit == 1); // ties go to 1
+            const std::uint64_t mine = scores[m] + right;
+            scores[m] = mine;
+            const bool take = right && mine >= lead;
+            winner = take ? m : winner;
+            lead = take ? mine : lead;
+            led |= m == leader;
+            led_right |= (m == leader) & right;
+            if ((bit ? c1 : c0) != 0) {
+                counts += one(bit);
             } else if (entries[m] < MAX_ENTRIES) {
-                ++counts[bit];
+                counts += one(bit);
                 ++entries[m];
             }
         }
+        for (; m <= deepest; ++m)
+            if (entries[m] < MAX_ENTRIES) {
+                tables[m][history & ((1u << m) - 1)] += one(bit);
+                ++entries[m];
+            }
+        if (led) score.score(led_right);
         history = (history << 1) | bit;
     }
-    return race.counts(n - 2);
+    score.counts.predictions = n - 2;
+    return score.counts;
 }
 
 Estimate multi_mmc_estimate(Symbols s, unsigned k) {

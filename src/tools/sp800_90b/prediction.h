@@ -16,17 +16,19 @@ struct PredictionCounts {
     std::uint64_t longest_run = 0; // longest run of correct predictions (r - 1)
 };
 
-// Tracks C and the longest run as predictions are scored.
+// Tracks C and the longest run as predictions are scored; without
+// branches, as correct and wrong guesses alternate at random.
 struct PredictionScore {
     PredictionCounts counts;
     std::uint64_t run = 0;
 
-    void hit() {
-        ++counts.correct;
-        if (++run > counts.longest_run) counts.longest_run = run;
+    void score(bool correct) {
+        counts.correct += correct;
+        run = (run + 1) * correct;
+        counts.longest_run = run > counts.longest_run ? run : counts.longest_run;
     }
+    void hit() { score(true); }
     void miss() { run = 0; }
-    void score(bool correct) { correct ? hit() : miss(); }
 };
 
 // The estimate called name, for an alphabet of k symbols; counts.predictions >= 1.

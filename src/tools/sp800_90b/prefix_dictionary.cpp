@@ -1,4 +1,5 @@
-// src/tools/sp800_90b/prefix_dictionary.cpp: flat and hashed prefix tables.
+// src/tools/sp800_90b/prefix_dictionary.cpp: direct and hashed prefix
+// tables, flat and hashed follower counts.
 #include "tools/sp800_90b/prefix_dictionary.h"
 
 #include <algorithm>
@@ -9,9 +10,13 @@ namespace talvora::tools::sp800_90b {
 
 namespace {
 
-// Flat tables up to this many counters (4 MiB).
+// Direct prefix tables up to 2^16 prefixes (1 MiB); flat follower tables up
+// to 2^20 counters (4 MiB).
+constexpr unsigned DIRECT_MAX_BITS = 16;
 constexpr std::size_t FLAT_MAX_COUNTERS = std::size_t{1} << 20;
 constexpr std::size_t MIN_SLOTS = 64;
+// The bitmap of seen hashes: 2^16 bits.
+constexpr unsigned SEEN_BITS = 16;
 
 std::uint64_t mix(std::uint64_t x) {
     x ^= x >> 31;
@@ -21,9 +26,13 @@ std::uint64_t mix(std::uint64_t x) {
     return x ^ (x >> 32);
 }
 
-// Whether used slots exceed 3/4 of capacity.
+// Whether used slots reach 3/4 of capacity.
 bool crowded(std::size_t used, std::size_t capacity) {
     return used * 4 >= capacity * 3;
+}
+
+std::size_t seen_bit(std::uint32_t hash) {
+    return hash >> (32 - SEEN_BITS);
 }
 
 } // namespace
@@ -32,129 +41,124 @@ unsigned key_width(unsigned k) {
     return std::max(1u, static_cast<unsigned>(std::bit_width(k - 1)));
 }
 
+PrefixKey prefix_key(Symbols s, std::size_t end, unsigned m, unsigned width) {
+    PrefixKey key = 0;
+    for (std::size_t p = end - m; p < end; ++p)
+        key = (key << width) | s[p];
+    return key;
+}
+
 PrefixDictionary::PrefixDictionary(Symbols s, unsigned m, unsigned k) : s_(s), m_(m), k_(k) {
     const unsigned key_bits = key_width(k) * m;
     mask_ = key_bits >= 128 ? ~PrefixKey{0} : (PrefixKey{1} << key_bits) - 1;
-    flat_ = key_bits <= 20 && (std::size_t{1} << key_bits) * k <= FLAT_MAX_COUNTERS;
-    if (flat_) {
-        const std::size_t prefixes = std::size_t{1} << key_bits;
-        best_symbol_.assign(prefixes, 0);
-        best_count_.assign(prefixes, 0);
-        counts_.assign(prefixes * k, 0);
+    direct_ = key_bits <= DIRECT_MAX_BITS;
+    flat_followers_ = direct_ && (std::size_t{1} << key_bits) * k <= FLAT_MAX_COUNTERS;
+    if (direct_) {
+        prefixes_.resize(std::size_t{1} << key_bits);
     } else {
-        prefix_slots_.assign(MIN_SLOTS, PrefixSlot{0, 0});
-        pair_slots_.assign(2 * MIN_SLOTS, 0);
+        prefixes_.resize(MIN_SLOTS);
+        seen_.assign((std::size_t{1} << SEEN_BITS) / 64, 0);
     }
+    if (flat_followers_)
+        counts_.assign(prefixes_.size() * k, 0);
+    else
+        followers_.resize(MIN_SLOTS);
 }
 
-std::uint64_t PrefixDictionary::slot_hash(PrefixKey key) const {
+std::uint64_t PrefixDictionary::hash_of(PrefixKey key) const {
     key &= mask_;
     return mix(static_cast<std::uint64_t>(key) ^ mix(static_cast<std::uint64_t>(key >> 64) + m_));
 }
 
-std::uint32_t PrefixDictionary::find(PrefixKey key, std::size_t end) const {
-    if (flat_) {
-        const auto id = static_cast<std::uint32_t>(key & mask_);
-        return best_count_[id] != 0 ? id : NONE;
+Prefix* PrefixDictionary::find(PrefixKey key, std::size_t end) {
+    if (direct_) {
+        Prefix& prefix = prefixes_[static_cast<std::size_t>(key & mask_)];
+        return prefix.id != 0 ? &prefix : nullptr;
     }
-    const std::uint64_t hash = slot_hash(key);
-    const auto tag = static_cast<std::uint32_t>(hash >> 32);
-    const std::size_t mask = prefix_slots_.size() - 1;
+    const auto hash = static_cast<std::uint32_t>(hash_of(key) >> 32);
+    if (((seen_[seen_bit(hash) / 64] >> (seen_bit(hash) % 64)) & 1u) == 0) return nullptr;
+    const std::size_t mask = prefixes_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-        const PrefixSlot& slot = prefix_slots_[i];
-        if (slot.id_plus_1 == 0) return NONE;
-        if (slot.tag != tag) continue;
-        const std::uint32_t id = slot.id_plus_1 - 1;
-        if (std::memcmp(s_.data() + prefix_end_[id] - m_, s_.data() + end - m_, m_) == 0) return id;
+        Prefix& slot = prefixes_[i];
+        if (slot.id == 0) return nullptr;
+        if (slot.hash == hash &&
+            std::memcmp(s_.data() + slot.id - 1 - m_, s_.data() + end - m_, m_) == 0)
+            return &slot;
     }
 }
 
-std::uint32_t PrefixDictionary::insert(PrefixKey key, std::size_t end) {
-    if (flat_) return static_cast<std::uint32_t>(key & mask_);
-    const auto id = static_cast<std::uint32_t>(prefix_end_.size());
-    prefix_end_.push_back(static_cast<std::uint32_t>(end));
-    best_symbol_.push_back(0);
-    best_count_.push_back(0);
-    if (crowded(prefix_end_.size(), prefix_slots_.size())) grow_prefixes();
-    const std::uint64_t hash = slot_hash(key);
-    const std::size_t mask = prefix_slots_.size() - 1;
+Prefix* PrefixDictionary::insert(PrefixKey key, std::size_t end) {
+    if (direct_) {
+        const auto index = static_cast<std::size_t>(key & mask_);
+        prefixes_[index].id = static_cast<std::uint32_t>(index + 1);
+        return &prefixes_[index];
+    }
+    if (crowded(++used_prefixes_, prefixes_.size())) grow_prefixes();
+    const auto hash = static_cast<std::uint32_t>(hash_of(key) >> 32);
+    seen_[seen_bit(hash) / 64] |= std::uint64_t{1} << (seen_bit(hash) % 64);
+    const std::size_t mask = prefixes_.size() - 1;
     std::size_t i = hash & mask;
-    while (prefix_slots_[i].id_plus_1 != 0)
+    while (prefixes_[i].id != 0)
         i = (i + 1) & mask;
-    prefix_slots_[i] = {static_cast<std::uint32_t>(hash >> 32), id + 1};
-    return id;
+    prefixes_[i] = {hash, static_cast<std::uint32_t>(end + 1), 0, 0};
+    return &prefixes_[i];
 }
 
 void PrefixDictionary::grow_prefixes() {
-    // Keys are rebuilt from each prefix's occurrence.
-    std::vector<PrefixSlot> slots(prefix_slots_.size() * 2, PrefixSlot{0, 0});
-    const std::size_t mask = slots.size() - 1;
-    const unsigned width = key_width(k_);
-    for (const PrefixSlot& old : prefix_slots_) {
-        if (old.id_plus_1 == 0) continue;
-        const std::size_t end = prefix_end_[old.id_plus_1 - 1];
-        PrefixKey key = 0;
-        for (std::size_t p = end - m_; p < end; ++p)
-            key = (key << width) | s_[p];
-        std::size_t i = slot_hash(key) & mask;
-        while (slots[i].id_plus_1 != 0)
+    std::vector<Prefix> old(prefixes_.size() * 2);
+    old.swap(prefixes_);
+    const std::size_t mask = prefixes_.size() - 1;
+    for (const Prefix& prefix : old) {
+        if (prefix.id == 0) continue;
+        std::size_t i = prefix.hash & mask;
+        while (prefixes_[i].id != 0)
             i = (i + 1) & mask;
-        slots[i] = old;
-    }
-    prefix_slots_ = std::move(slots);
-}
-
-const std::uint32_t* PrefixDictionary::find_pair_slot(std::uint32_t key) const {
-    const std::size_t mask = pair_slots_.size() / 2 - 1;
-    for (std::size_t i = mix(key) & mask;; i = (i + 1) & mask) {
-        const std::uint32_t* slot = &pair_slots_[2 * i];
-        if (slot[0] == key + 1 || slot[0] == 0) return slot;
+        prefixes_[i] = prefix;
     }
 }
 
-std::uint32_t* PrefixDictionary::pair_slot(std::uint32_t key) {
-    return const_cast<std::uint32_t*>(find_pair_slot(key));
+std::size_t PrefixDictionary::follower_slot(std::uint32_t prefix_id, std::uint32_t symbol) const {
+    const std::size_t mask = followers_.size() - 1;
+    for (std::size_t i = mix(std::uint64_t{prefix_id} << 8 | symbol) & mask;; i = (i + 1) & mask) {
+        const Follower& slot = followers_[i];
+        if (slot.prefix_id == 0 || (slot.prefix_id == prefix_id && slot.symbol == symbol)) return i;
+    }
 }
 
-void PrefixDictionary::grow_pairs() {
-    std::vector<std::uint32_t> old(pair_slots_.size() * 2, 0);
-    old.swap(pair_slots_);
-    for (std::size_t i = 0; i < old.size(); i += 2)
-        if (old[i] != 0) {
-            std::uint32_t* slot = pair_slot(old[i] - 1);
-            slot[0] = old[i];
-            slot[1] = old[i + 1];
-        }
+void PrefixDictionary::grow_followers() {
+    std::vector<Follower> old(followers_.size() * 2);
+    old.swap(followers_);
+    for (const Follower& follower : old)
+        if (follower.prefix_id != 0)
+            followers_[follower_slot(follower.prefix_id, follower.symbol)] = follower;
 }
 
-std::uint32_t PrefixDictionary::count(std::uint32_t prefix, std::uint8_t symbol) const {
-    if (flat_) return counts_[std::size_t{prefix} * k_ + symbol];
-    return find_pair_slot(prefix << 8 | symbol)[1];
-}
-
-void PrefixDictionary::increment(std::uint32_t prefix, std::uint8_t symbol) {
-    std::uint32_t now;
-    if (flat_) {
-        now = ++counts_[std::size_t{prefix} * k_ + symbol];
+bool PrefixDictionary::count(Prefix& prefix, std::uint8_t symbol, bool create) {
+    std::uint32_t* counter;
+    if (flat_followers_) {
+        counter = &counts_[std::size_t{prefix.id - 1} * k_ + symbol];
     } else {
-        const std::uint32_t key = prefix << 8 | symbol;
-        std::uint32_t* slot = pair_slot(key);
-        if (slot[0] == 0) {
-            if (crowded(++pairs_, pair_slots_.size() / 2)) {
-                grow_pairs();
-                slot = pair_slot(key);
+        std::size_t slot = follower_slot(prefix.id, symbol);
+        if (followers_[slot].prefix_id == 0) {
+            if (!create) return false;
+            if (crowded(++used_followers_, followers_.size())) {
+                grow_followers();
+                slot = follower_slot(prefix.id, symbol);
             }
-            slot[0] = key + 1;
+            followers_[slot] = {prefix.id, 0, symbol};
         }
-        now = ++slot[1];
+        counter = &followers_[slot].count;
     }
+    if (*counter == 0 && !create) return false;
+    const bool created = *counter == 0;
+    const std::uint32_t now = ++*counter;
     // Counts grow one at a time, so the leader changes only to the symbol
     // just counted.
-    if (now > best_count_[prefix] ||
-        (now == best_count_[prefix] && symbol > best_symbol_[prefix])) {
-        best_count_[prefix] = now;
-        best_symbol_[prefix] = symbol;
+    if (now > prefix.best_count || (now == prefix.best_count && symbol > prefix.best_symbol)) {
+        prefix.best_count = now;
+        prefix.best_symbol = symbol;
     }
+    return created;
 }
 
 } // namespace talvora::tools::sp800_90b

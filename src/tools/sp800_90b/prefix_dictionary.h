@@ -3,9 +3,12 @@
 // symbols have been seen, how often each symbol followed each of them, and
 // each prefix's most frequent follower (ties: the larger symbol).
 //
-// Short prefixes of small alphabets index flat tables directly; the rest go
-// through open-addressing hash tables whose entries refer back to an
-// occurrence of the prefix in the sequence.
+// Prefixes of up to 16 bits index a table directly, and so do their
+// followers when the alphabet is small. Longer prefixes go through an
+// open-addressing hash table: a prefix is known by the end of its first
+// occurrence in the sequence, and a bitmap of hashes turns most lookups of
+// unknown prefixes away before they touch the table. Followers of large
+// alphabets are hashed by (prefix, symbol).
 #pragma once
 
 #include "tools/sp800_90b/samples.h"
@@ -21,53 +24,56 @@ using PrefixKey = unsigned __int128;
 // Bits per symbol in a PrefixKey of an alphabet of k symbols.
 unsigned key_width(unsigned k);
 
+// The m symbols before position end, as a PrefixKey.
+PrefixKey prefix_key(Symbols s, std::size_t end, unsigned m, unsigned width);
+
+struct Prefix {
+    std::uint32_t hash = 0;
+    std::uint32_t id = 0; // 0 while absent; else unique in its dictionary
+    std::uint32_t best_count = 0;
+    std::uint8_t best_symbol = 0;
+};
+
 class PrefixDictionary {
   public:
-    static constexpr std::uint32_t NONE = 0xffff'ffffu;
-
     // Prefixes of length m over symbols < k in s.
     PrefixDictionary(Symbols s, unsigned m, unsigned k);
 
     // The prefix of length m ending just before position end (its key as
-    // packed by the caller): its id, or NONE.
-    std::uint32_t find(PrefixKey key, std::size_t end) const;
+    // packed by the caller), or nullptr. Valid until the next insert.
+    Prefix* find(PrefixKey key, std::size_t end);
     // Adds that prefix (which must be new), without followers.
-    std::uint32_t insert(PrefixKey key, std::size_t end);
+    Prefix* insert(PrefixKey key, std::size_t end);
 
-    // How often symbol followed the prefix; 0 when never.
-    std::uint32_t count(std::uint32_t prefix, std::uint8_t symbol) const;
-    void increment(std::uint32_t prefix, std::uint8_t symbol);
-
-    std::uint8_t best_symbol(std::uint32_t prefix) const { return best_symbol_[prefix]; }
-    std::uint32_t best_count(std::uint32_t prefix) const { return best_count_[prefix]; }
+    // Counts one more symbol after the prefix if it has followed it before
+    // or `create` allows a new pair; true when the pair is new.
+    bool count(Prefix& prefix, std::uint8_t symbol, bool create = true);
 
   private:
-    std::uint64_t slot_hash(PrefixKey key) const;
+    struct Follower {
+        std::uint32_t prefix_id = 0; // 0 in an empty slot
+        std::uint32_t count = 0;
+        std::uint32_t symbol = 0;
+    };
+
+    std::uint64_t hash_of(PrefixKey key) const;
+    std::size_t follower_slot(std::uint32_t prefix_id, std::uint32_t symbol) const;
     void grow_prefixes();
-    void grow_pairs();
-    std::uint32_t* pair_slot(std::uint32_t key);
-    const std::uint32_t* find_pair_slot(std::uint32_t key) const;
+    void grow_followers();
 
     Symbols s_;
     unsigned m_;
     unsigned k_;
-    bool flat_;
     PrefixKey mask_;
-    // Per prefix id.
-    std::vector<std::uint8_t> best_symbol_;
-    std::vector<std::uint32_t> best_count_;
-    // Flat: counts[id * k + symbol], id = key.
+    bool direct_;         // prefixes_ indexed by key
+    bool flat_followers_; // counts_[key * k + symbol]
+    // Hashed prefixes: ids are their first occurrence's end + 1.
+    std::vector<Prefix> prefixes_;
+    std::size_t used_prefixes_ = 0;
+    std::vector<std::uint64_t> seen_; // bitmap over hash bits of inserted prefixes
     std::vector<std::uint32_t> counts_;
-    // Hashed: prefix slots (tag, id + 1) and each id's occurrence end and
-    // key; follower slots ((id << 8 | symbol) + 1, count).
-    struct PrefixSlot {
-        std::uint32_t tag;
-        std::uint32_t id_plus_1;
-    };
-    std::vector<PrefixSlot> prefix_slots_;
-    std::vector<std::uint32_t> prefix_end_;
-    std::vector<std::uint32_t> pair_slots_; // key + 1, count interleaved
-    std::size_t pairs_ = 0;
+    std::vector<Follower> followers_;
+    std::size_t used_followers_ = 0;
 };
 
 } // namespace talvora::tools::sp800_90b
