@@ -251,6 +251,10 @@ class PrefixSorter {
 
 } // namespace
 
+std::uint64_t prefix_sort_max_lcp(unsigned k) {
+    return std::uint64_t{MAX_DEPTH + 1} * (64 / key_width(k));
+}
+
 bool stream_lcp_by_prefix_sort(Symbols s, unsigned k, const LcpSink& sink) {
     return PrefixSorter(s, k, sink).run();
 }
