@@ -25,7 +25,7 @@ constexpr unsigned TOP_BITS = 10;
 constexpr unsigned DIGIT_BITS = 16;
 // Groups up to this size are sorted by comparison, larger ones by radix;
 // the smallest by insertion.
-constexpr std::size_t SMALL_GROUP = 2048;
+constexpr std::size_t SMALL_GROUP = 64;
 constexpr std::size_t INSERTION_GROUP = 24;
 // Ties followed this many keys deep mean long repeats.
 constexpr std::uint32_t MAX_DEPTH = 256;
