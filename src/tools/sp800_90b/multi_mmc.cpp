@@ -83,6 +83,8 @@ PredictionCounts multi_mmc_counts_any(Symbols s, unsigned k) {
         const std::uint8_t symbol = s[i];
         const unsigned leader = race.winner();
         const unsigned deepest = static_cast<unsigned>(std::min<std::size_t>(ORDERS, i - 1));
+        for (unsigned m = 1; m <= deepest; ++m)
+            orders[m - 1].dictionary.prefetch(key);
         bool known = true;
         for (unsigned m = 1; m <= deepest; ++m) {
             Order& order = orders[m - 1];
