@@ -135,7 +135,7 @@ PredictionCounts multi_mmc_counts_binary(Symbols s) {
         const std::uint8_t bit = s[i];
         const unsigned leader = winner;
         const unsigned deepest = static_cast<unsigned>(std::min<std::size_t>(ORDERS, i - 1));
-        bool led = false, led_right = false; // the leader predicted, and rightly
+        std::uint32_t right_orders = 0; // bit m: order m predicted rightly
         unsigned m = 1;
         for (; m <= deepest; ++m) {
             std::uint64_t& counts = tables[m][history & ((1u << m) - 1)];
@@ -148,21 +148,21 @@ PredictionCounts multi_mmc_counts_binary(Symbols s) {
             const bool take = right && mine >= lead;
             winner = take ? m : winner;
             lead = take ? mine : lead;
-            led |= m == leader;
-            led_right |= (m == leader) & right;
-            if ((bit ? c1 : c0) != 0) {
-                counts += one(bit);
-            } else if (entries[m] < MAX_ENTRIES) {
-                counts += one(bit);
-                ++entries[m];
-            }
+            right_orders |= std::uint32_t{right} << m;
+            // A new pair only while the order has room; without branches,
+            // as on skewed data new pairs come at random.
+            const bool seen = (bit ? c1 : c0) != 0;
+            const bool counted = seen || entries[m] < MAX_ENTRIES;
+            counts += counted ? one(bit) : 0;
+            entries[m] += !seen && counted;
         }
+        const bool led = leader < m; // the leader's order was known
         for (; m <= deepest; ++m)
             if (entries[m] < MAX_ENTRIES) {
                 tables[m][history & ((1u << m) - 1)] += one(bit);
                 ++entries[m];
             }
-        if (led) score.score(led_right);
+        if (led) score.score((right_orders >> leader) & 1u);
         history = (history << 1) | bit;
     }
     score.counts.predictions = n - 2;
