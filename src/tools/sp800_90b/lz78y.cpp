@@ -2,6 +2,7 @@
 // all prefixes up to 16 symbols long (65,536 prefixes in all) guess the
 // follower seen most often after the longest prefix with the strongest
 // evidence.
+#include "tools/sp800_90b/binary_prefix_counts.h"
 #include "tools/sp800_90b/predictors.h"
 #include "tools/sp800_90b/prefix_dictionary.h"
 
@@ -64,20 +65,16 @@ PredictionCounts lz78y_counts_any(Symbols s, unsigned k) {
     return score.counts;
 }
 
-// Length m's table: the counts of 0 and 1 after each m-bit prefix (newest
-// bit lowest), packed as c0 | c1 << 32; a prefix exists once it has a
-// count.
 PredictionCounts lz78y_counts_binary(Symbols s) {
+    static_assert(MAX_LENGTH == BinaryPrefixCounts::LONGEST);
     const std::size_t n = s.size();
-    std::array<std::vector<std::uint64_t>, MAX_LENGTH + 1> tables;
-    for (unsigned m = 1; m <= MAX_LENGTH; ++m)
-        tables[m].assign(std::size_t{1} << m, 0);
-    const auto one = [](std::uint8_t bit) { return std::uint64_t{1} << (32 * bit); };
+    BinaryPrefixCounts tables;
+    const auto one = BinaryPrefixCounts::one;
     std::uint32_t history = 0; // the bits before position i
     for (std::size_t i = 0; i < MAX_LENGTH; ++i)
         history = (history << 1) | s[i];
     for (unsigned m = 1; m <= MAX_LENGTH; ++m)
-        tables[m][history & ((1u << m) - 1)] = one(s[MAX_LENGTH]);
+        tables.at(m, history) = one(s[MAX_LENGTH]);
     std::uint32_t prefixes = MAX_LENGTH;
     history = (history << 1) | s[MAX_LENGTH];
 
@@ -89,9 +86,9 @@ PredictionCounts lz78y_counts_binary(Symbols s) {
         std::uint8_t guess = 0;
         std::uint32_t best = 0;
         for (unsigned m = MAX_LENGTH; m >= 1; --m) {
-            std::uint64_t& counts = tables[m][history & ((1u << m) - 1)];
-            const auto c0 = static_cast<std::uint32_t>(counts);
-            const auto c1 = static_cast<std::uint32_t>(counts >> 32);
+            std::uint64_t& counts = tables.at(m, history);
+            const std::uint32_t c0 = BinaryPrefixCounts::zeros(counts);
+            const std::uint32_t c1 = BinaryPrefixCounts::ones(counts);
             // Without branches on the data: a missing prefix has counts 0
             // and never has the most evidence.
             const std::uint32_t most = std::max(c0, c1);
@@ -116,11 +113,7 @@ PredictionCounts lz78y_counts_binary(Symbols s) {
 }
 
 Estimate lz78y_estimate(Symbols s, unsigned k) {
-    if (s.size() < LZ78Y_MIN_LEN) {
-        Estimate estimate("LZ78Y");
-        estimate.note = "needs at least " + std::to_string(LZ78Y_MIN_LEN) + " symbols";
-        return estimate;
-    }
+    if (s.size() < LZ78Y_MIN_LEN) return too_short("LZ78Y", LZ78Y_MIN_LEN);
     return prediction_estimate("LZ78Y", k == 2 ? lz78y_counts_binary(s) : lz78y_counts_any(s, k),
                                k);
 }

@@ -118,11 +118,7 @@ PredictionCounts multi_mcw_counts_binary(Symbols s) {
 }
 
 Estimate multi_mcw_estimate(Symbols s, unsigned k) {
-    if (s.size() < MULTI_MCW_MIN_LEN) {
-        Estimate estimate("MultiMCW");
-        estimate.note = "needs at least " + std::to_string(MULTI_MCW_MIN_LEN) + " symbols";
-        return estimate;
-    }
+    if (s.size() < MULTI_MCW_MIN_LEN) return too_short("MultiMCW", MULTI_MCW_MIN_LEN);
     return prediction_estimate("MultiMCW",
                                k == 2 ? multi_mcw_counts_binary(s) : multi_mcw_counts_any(s, k), k);
 }
