@@ -185,6 +185,10 @@ const OracleCase CASES[] = {
     {"conditioned_uniform_bytes_20k", [] { return uniform_samples(20'000, 8, 10); }, 8, true},
     {"conditioned_markov_nibbles_5k", [] { return markov_nibbles(5'000, 11); }, 4, true, true},
     {"conditioned_bits_8k", [] { return biased_bits(8'000, 0.2, 12); }, 1, true, true},
+    {"conditioned_two_values_in_8bit_3k", [] { return choose_from(3'000, {0x5a, 0xa5}, 23); }, 8,
+     true, true},
+    // Narrower than declared: 4-bit values as 8-bit samples.
+    {"nibbles_declared_8bit_5k", [] { return markov_nibbles(5'000, 24); }, 8, false, true},
     // Degenerate sequences.
     {"alternating_nibbles_10k", [] { return alternating(10'000, 3, 9); }, 4, false, true},
     {"alternating_bits_5k", [] { return alternating(5'000, 1, 0); }, 1, false, true},
