@@ -3,13 +3,16 @@
 // them against counting tuples of each length.
 #include "sp800_90b_sources.h"
 #include "tools/sp800_90b/lcp_intervals.h"
+#include "tools/sp800_90b/prefix_sort.h"
 #include "tools/sp800_90b/suffix_array.h"
+#include "tools/sp800_90b/tuple_counts.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <numeric>
+#include <optional>
 
 namespace talvora::tools::sp800_90b::testing {
 namespace {
@@ -102,6 +105,83 @@ TEST(LcpIntervals, TupleCountsMatchDirectCounting) {
             EXPECT_EQ(pairs[t], expected_pairs) << t;
         }
     }
+}
+
+std::vector<std::uint64_t> lcp_from_suffix_array(const Samples& s, unsigned k) {
+    std::vector<std::uint32_t> lcp = suffix_array(s, k);
+    suffix_array_to_lcp(s, lcp);
+    return {lcp.begin(), lcp.end()};
+}
+
+// The LCP values prefix sorting streams, or nullopt when it gives up.
+std::optional<std::vector<std::uint64_t>> lcp_from_prefix_sort(const Samples& s, unsigned k) {
+    std::vector<std::uint64_t> lcp;
+    const bool sorted = stream_lcp_by_prefix_sort(s, k, [&](std::span<const std::uint64_t> part) {
+        lcp.insert(lcp.end(), part.begin(), part.end());
+    });
+    if (!sorted) return std::nullopt;
+    return lcp;
+}
+
+// Every key width (1 to 8 bits a symbol), ties several keys deep, suffixes
+// ending inside a key, groups large enough for the radix path.
+TEST(PrefixSort, MatchesSuffixArrayLcp) {
+    for (const unsigned bits : {1u, 2u, 3u, 4u, 5u, 7u, 8u}) {
+        const unsigned k = 1u << bits;
+        for (const Samples& s : {uniform_samples(5'000, bits, bits), uniform_samples(70, bits, 1),
+                                 markov_nibbles(3'000, bits), uniform_samples(1, bits, 2)}) {
+            Samples narrowed(s);
+            for (auto& x : narrowed)
+                x &= static_cast<std::uint8_t>(k - 1);
+            const auto lcp = lcp_from_prefix_sort(narrowed, k);
+            ASSERT_TRUE(lcp) << bits;
+            EXPECT_EQ(*lcp, lcp_from_suffix_array(narrowed, k)) << bits;
+        }
+    }
+    // Skewed bits: deep ties everywhere, and radix buckets of every size.
+    const Samples skewed = biased_bits(200'000, 0.03, 3);
+    EXPECT_EQ(*lcp_from_prefix_sort(skewed, 2), lcp_from_suffix_array(skewed, 2));
+    // A repeat 300 bits long: ties five keys deep, still within budget.
+    Samples repeat = uniform_samples(20'000, 1, 4);
+    std::copy(repeat.begin() + 1'000, repeat.begin() + 1'300, repeat.begin() + 9'000);
+    EXPECT_EQ(*lcp_from_prefix_sort(repeat, 2), lcp_from_suffix_array(repeat, 2));
+    EXPECT_EQ(*lcp_from_prefix_sort(Samples{}, 2), std::vector<std::uint64_t>{});
+}
+
+TEST(PrefixSort, GivesUpOnLongRepeats) {
+    EXPECT_FALSE(lcp_from_prefix_sort(Samples(10'000, 0), 2));
+    EXPECT_FALSE(lcp_from_prefix_sort(repeated_block(30'000, 10'000, 8, 5), 256));
+}
+
+void expect_same_counts(const TupleCounts& a, const TupleCounts& b) {
+    EXPECT_EQ(a.n, b.n);
+    EXPECT_EQ(a.u, b.u);
+    EXPECT_EQ(a.v, b.v);
+    EXPECT_EQ(a.most, b.most);
+    EXPECT_EQ(a.pairs, b.pairs);
+}
+
+TEST(TupleCounts, BothRoutesAgree) {
+    for (const Samples& s : {uniform_samples(50'000, 1, 6), markov_nibbles(20'000, 7),
+                             skewed_bytes(30'000, 8), biased_bits(40'000, 0.2, 9)})
+        expect_same_counts(tuple_counts(s, 256, 35), tuple_counts_from_suffix_array(s, 256, 35));
+}
+
+// Tuples of a period-3 sequence: u - 1 and v are close to its length, and
+// every tuple count is known in closed form.
+TEST(TupleCounts, PeriodicSequence) {
+    Samples s(3'000);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<std::uint8_t>(i % 3);
+    const TupleCounts counts = tuple_counts(s, 3, 35);
+    ASSERT_EQ(counts.v, 2'997u);
+    // The t-tuple at position 0 recurs every third position: floor((3000 -
+    // t) / 3) + 1 times, 35 times up to t = 2898.
+    EXPECT_EQ(counts.u, 2'899u);
+    EXPECT_EQ(counts.most[1], 1'000u);
+    EXPECT_EQ(counts.most[counts.u - 1], 35u);
+    // v: the two occurrences of the longest repeat make one pair.
+    EXPECT_EQ(counts.pairs.back(), 1u);
 }
 
 } // namespace

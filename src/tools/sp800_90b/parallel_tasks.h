@@ -1,0 +1,15 @@
+// src/tools/sp800_90b/parallel_tasks.h: independent tasks run on the worker
+// pool, each writing its own result, so the outcome does not depend on how
+// many workers there are or which ran what.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+namespace talvora::tools::sp800_90b {
+
+// Runs every task, possibly at the same time; then rethrows the exception
+// of the first task (in list order) that threw, if any.
+void run_tasks(const std::vector<std::function<void()>>& tasks);
+
+} // namespace talvora::tools::sp800_90b
