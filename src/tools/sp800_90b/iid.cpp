@@ -4,6 +4,7 @@
 
 #include "entropy/entropy.h"
 #include "tools/sp800_90b/mcv.h"
+#include "tools/sp800_90b/non_iid.h"
 #include "tools/sp800_90b/permutation_shuffle.h"
 
 #include <algorithm>
@@ -12,9 +13,6 @@
 namespace talvora::tools::sp800_90b {
 
 namespace {
-
-// Fewer samples than this give a warning, as the tests are meant for more.
-constexpr std::size_t RECOMMENDED_SAMPLES = 1'000'000;
 
 // The raw value behind each literal symbol.
 std::array<std::uint8_t, 256> raw_values(const ByteHistogram& histogram) {
