@@ -14,15 +14,6 @@ namespace talvora::tools::sp800_90b {
 
 namespace {
 
-// The raw value behind each literal symbol.
-std::array<std::uint8_t, 256> raw_values(const ByteHistogram& histogram) {
-    std::array<std::uint8_t, 256> raw{};
-    unsigned k = 0;
-    for (unsigned value = 0; value < 256; ++value)
-        if (histogram.counts[value] != 0) raw[k++] = static_cast<std::uint8_t>(value);
-    return raw;
-}
-
 double raw_mean(const ByteHistogram& histogram, std::uint64_t n) {
     std::uint64_t sum = 0;
     for (unsigned value = 0; value < 256; ++value)
@@ -45,6 +36,24 @@ void assess(IidResult& result, Symbols data, const LiteralSequence& literal) {
 }
 
 } // namespace
+
+std::array<std::uint8_t, 256> literal_raw_values(const ByteHistogram& histogram) {
+    std::array<std::uint8_t, 256> raw{};
+    unsigned k = 0;
+    for (unsigned value = 0; value < 256; ++value)
+        if (histogram.counts[value] != 0) raw[k++] = static_cast<std::uint8_t>(value);
+    return raw;
+}
+
+IidTests iid_tests(Symbols literal, unsigned k, const std::array<std::uint8_t, 256>& raw,
+                   const IidOptions& options, std::uint64_t seed, WorkerPool& pool) {
+    const std::vector<double> proportions = symbol_proportions(literal, k);
+    const PermutationData facts = PermutationData::of(literal, raw, k);
+    return {chi_square_independence(literal, k, proportions),
+            chi_square_goodness_of_fit(literal, k, proportions),
+            lrs_test(literal.size(), proportions, longest_repeat(literal, k)),
+            permutation_test(literal, facts, {options.permutations, seed, options.progress}, pool)};
+}
 
 IidResult iid(Symbols data, unsigned bits, const IidOptions& options, WorkerPool& pool) {
     check_samples(data, bits);
@@ -70,18 +79,9 @@ IidResult iid(Symbols data, unsigned bits, const IidOptions& options, WorkerPool
     result.median = literal_median(literal.symbols, literal.k);
     assess(result, data, literal);
 
-    const std::vector<double> proportions = symbol_proportions(literal.symbols, literal.k);
-    result.independence = chi_square_independence(literal.symbols, literal.k, proportions);
-    result.goodness_of_fit = chi_square_goodness_of_fit(literal.symbols, literal.k, proportions);
-    result.chi_square_passed = result.independence->passed && result.goodness_of_fit->passed;
-    result.lrs = lrs_test(data.size(), proportions, longest_repeat(literal.symbols, literal.k));
-
-    const PermutationData facts =
-        PermutationData::of(literal.symbols, raw_values(histogram), literal.k);
-    const PermutationTestOptions permutation{
-        options.permutations, options.seed.value_or(random_seed()), options.progress};
-    result.permutation = permutation_test(literal.symbols, facts, permutation, pool);
-    result.is_iid = result.chi_square_passed && result.lrs->passed && result.permutation->passed;
+    result.tests = iid_tests(literal.symbols, literal.k, literal_raw_values(histogram), options,
+                             options.seed.value_or(random_seed()), pool);
+    result.is_iid = result.tests->passed();
     return result;
 }
 

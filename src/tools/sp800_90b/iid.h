@@ -5,6 +5,7 @@
 // the permutation test.
 #pragma once
 
+#include "entropy/entropy.h"
 #include "pool/pool.h"
 #include "tools/sp800_90b/chi_square.h"
 #include "tools/sp800_90b/estimate.h"
@@ -12,12 +13,38 @@
 #include "tools/sp800_90b/permutation_test.h"
 #include "tools/sp800_90b/samples.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace talvora::tools::sp800_90b {
+
+// The tests of the IID assumption on one sequence.
+struct IidTests {
+    ChiSquareResult independence;
+    ChiSquareResult goodness_of_fit;
+    LrsTestResult lrs;
+    PermutationTestResult permutation;
+
+    bool chi_square_passed() const { return independence.passed && goodness_of_fit.passed; }
+    bool passed() const { return chi_square_passed() && lrs.passed && permutation.passed; }
+};
+
+struct IidOptions {
+    std::size_t permutations = 10'000;
+    std::optional<std::uint64_t> seed; // drawn from the system when absent
+    PermutationProgress progress;
+};
+
+// The raw value behind each literal symbol of samples with this histogram.
+std::array<std::uint8_t, 256> literal_raw_values(const ByteHistogram& histogram);
+
+// The tests on literal symbols < k (k >= 2) standing for the raw values
+// raw[symbol]; the permutation test seeded with seed.
+IidTests iid_tests(Symbols literal, unsigned k, const std::array<std::uint8_t, 256>& raw,
+                   const IidOptions& options, std::uint64_t seed, WorkerPool& pool);
 
 struct IidResult {
     unsigned bits = 8;
@@ -33,20 +60,10 @@ struct IidResult {
     std::optional<double> h_bitstring; // per bit, capped at 1
     double assessed = 0;               // min(bits, h_original, bits * h_bitstring)
 
-    // The tests; all absent when every sample has the same value.
-    std::optional<ChiSquareResult> independence;
-    std::optional<ChiSquareResult> goodness_of_fit;
-    std::optional<LrsTestResult> lrs;
-    std::optional<PermutationTestResult> permutation;
-    bool chi_square_passed = false; // both chi-square tests
-    bool is_iid = false;            // every test passed
+    // Absent when every sample has the same value.
+    std::optional<IidTests> tests;
+    bool is_iid = false; // every test passed
     std::vector<std::string> warnings;
-};
-
-struct IidOptions {
-    std::size_t permutations = 10'000;
-    std::optional<std::uint64_t> seed; // drawn from the system when absent
-    PermutationProgress progress;
 };
 
 // Assesses one sample per byte of data, each < 2^bits (else

@@ -66,7 +66,7 @@ TEST(Iid, ConstantSamplesHaveNoEntropyAndNoTests) {
     EXPECT_EQ(r.k, 1u);
     EXPECT_EQ(r.assessed, 0);
     EXPECT_EQ(r.h_original, 0.0);
-    EXPECT_FALSE(r.independence || r.goodness_of_fit || r.lrs || r.permutation);
+    EXPECT_FALSE(r.tests);
     EXPECT_FALSE(r.is_iid);
     EXPECT_EQ(r.warnings.size(), 2u);
 }
@@ -78,19 +78,19 @@ TEST(Iid, AlternatingSamplesAreNotIid) {
     EXPECT_TRUE(r.binary);
     EXPECT_EQ(r.mean, 6.0);
     EXPECT_EQ(r.median, 0.5);
-    EXPECT_EQ(r.independence->statistic, 3000);
-    EXPECT_EQ(r.independence->degrees_of_freedom, 30);
-    EXPECT_EQ(r.independence->p_value, 0);
-    EXPECT_EQ(r.goodness_of_fit->statistic, 0);
-    EXPECT_TRUE(r.goodness_of_fit->passed);
-    EXPECT_EQ(r.lrs->longest_repeat, 998u);
-    EXPECT_FALSE(r.lrs->passed);
-    EXPECT_FALSE(r.permutation->compression_needed);
-    EXPECT_FALSE(r.permutation->passed);
+    EXPECT_EQ(r.tests->independence.statistic, 3000);
+    EXPECT_EQ(r.tests->independence.degrees_of_freedom, 30);
+    EXPECT_EQ(r.tests->independence.p_value, 0);
+    EXPECT_EQ(r.tests->goodness_of_fit.statistic, 0);
+    EXPECT_TRUE(r.tests->goodness_of_fit.passed);
+    EXPECT_EQ(r.tests->lrs.longest_repeat, 998u);
+    EXPECT_FALSE(r.tests->lrs.passed);
+    EXPECT_FALSE(r.tests->permutation.compression_needed);
+    EXPECT_FALSE(r.tests->permutation.passed);
     EXPECT_FALSE(r.is_iid);
-    EXPECT_EQ(r.permutation->statistics[0].original, 3);
-    EXPECT_EQ(r.permutation->statistics[1].original, 1);
-    EXPECT_EQ(r.permutation->statistics[2].original, 124);
+    EXPECT_EQ(r.tests->permutation.statistics[0].original, 3);
+    EXPECT_EQ(r.tests->permutation.statistics[1].original, 1);
+    EXPECT_EQ(r.tests->permutation.statistics[2].original, 124);
 }
 
 // Inputs too short for some statistics or tests (the reference tool stops
@@ -100,13 +100,13 @@ TEST(Iid, ShortInputsGiveResults) {
          {Samples{1, 2}, Samples{1, 2, 3}, Samples{0, 1, 0}, uniform_samples(20, 8, 1),
           uniform_samples(33, 8, 2), biased_bits(100, 0.5, 3)}) {
         const IidResult r = run_iid(s, 8);
-        ASSERT_TRUE(r.permutation);
+        ASSERT_TRUE(r.tests);
         EXPECT_GE(r.assessed, 0);
         EXPECT_LE(r.assessed, 8);
-        EXPECT_TRUE(std::isfinite(r.independence->statistic));
-        EXPECT_TRUE(std::isfinite(r.goodness_of_fit->statistic));
-        EXPECT_GE(r.lrs->probability, 0);
-        EXPECT_LE(r.lrs->probability, 1);
+        EXPECT_TRUE(std::isfinite(r.tests->independence.statistic));
+        EXPECT_TRUE(std::isfinite(r.tests->goodness_of_fit.statistic));
+        EXPECT_GE(r.tests->lrs.probability, 0);
+        EXPECT_LE(r.tests->lrs.probability, 1);
     }
 }
 
@@ -119,10 +119,10 @@ TEST(Iid, SameResultWithTheSameSeed) {
     const Samples samples = uniform_samples(5'000, 8, 3);
     const IidResult a = run_iid(samples, 8), b = run_iid(samples, 8);
     for (std::size_t i = 0; i < PERMUTATION_STATISTICS; ++i) {
-        const auto &x = a.permutation->statistics[i], &y = b.permutation->statistics[i];
+        const auto &x = a.tests->permutation.statistics[i], &y = b.tests->permutation.statistics[i];
         EXPECT_EQ(std::tie(x.greater, x.equal, x.less), std::tie(y.greater, y.equal, y.less));
     }
-    EXPECT_EQ(a.permutation->seed, 1u);
+    EXPECT_EQ(a.tests->permutation.seed, 1u);
 }
 
 } // namespace
