@@ -42,28 +42,6 @@ constexpr StatisticSet ON_BLOCKS{(1u << DIRECTIONAL_RUNS) | (1u << DIRECTIONAL_L
                                  (1u << COLLISION_MAX) | (0x1fu << PERIODICITY) |
                                  (0x1fu << COVARIANCE)};
 
-// max |x_0 + ... + x_i - (i + 1) mean| over i, the sum exact (it stays far
-// below 2^53) and the rest in double as the reference tool has it. Four
-// running maxima keep the comparisons off the critical path.
-double excursion(Symbols x, double mean) {
-    const std::size_t n = x.size();
-    std::int64_t sum = 0;
-    std::array<double, 4> largest{};
-    auto step = [&](std::size_t i, double& best) {
-        sum += x[i];
-        const double d = std::fabs(static_cast<double>(sum) -
-                                   static_cast<double>(static_cast<std::int64_t>(i + 1)) * mean);
-        best = d > best ? d : best;
-    };
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        for (std::size_t j = 0; j < 4; ++j)
-            step(i + j, largest[j]);
-    for (; i < n; ++i)
-        step(i, largest[0]);
-    return *std::max_element(largest.begin(), largest.end());
-}
-
 // Directional runs of b: the direction between neighbours is "down" when
 // b[i] > b[i + 1], "up" otherwise (equal neighbours go up).
 void directional(Symbols b, std::vector<std::uint64_t>& words, StatisticSet wanted,
@@ -90,27 +68,42 @@ void median_runs(Symbols b, std::uint8_t below, std::vector<std::uint64_t>& word
     values[MEDIAN_LONGEST] = static_cast<double>(runs.longest);
 }
 
+// The block start after position: position + 1 when the value there was
+// last seen at or after start (a repeat ends the block), else start. Block
+// ends come too often, and too irregularly, for a branch: on x86-64 this is
+// a conditional move, which compilers do not reliably choose themselves.
+std::int64_t next_start(std::int64_t start, std::int64_t seen, std::int64_t position) noexcept {
+#if defined(__x86_64__)
+    asm("cmpq %[seen], %[start]\n\tcmovleq %[next], %[start]"
+        : [start] "+r"(start)
+        : [seen] "r"(seen), [next] "r"(position + 1)
+        : "cc");
+    return start;
+#else
+    return seen >= start ? position + 1 : start;
+#endif
+}
+
 // Cuts b into collision blocks from the front: each ends at the first value
 // that repeats one seen since the block began. A tail without a repeat
-// does not count. Branch-free: block ends come too often to predict.
+// does not count, so the blocks cover b[0 .. start).
 void collisions(Symbols b, std::array<std::int64_t, 256>& last, StatisticSet wanted,
                 StatisticValues& values) {
     if (!wanted[COLLISION_MEAN] && !wanted[COLLISION_MAX]) return;
     last.fill(-1);
-    std::int64_t start = 0;
-    std::uint64_t blocks = 0, total = 0, longest = 0;
+    std::int64_t start = 0, longest = 0;
+    std::uint64_t blocks = 0;
     for (std::size_t i = 0; i < b.size(); ++i) {
         const auto position = static_cast<std::int64_t>(i);
-        const bool repeat = last[b[i]] >= start;
-        const auto len = static_cast<std::uint64_t>(position - start + 1);
-        blocks += repeat;
-        total += repeat ? len : 0;
-        longest = std::max(longest, repeat ? len : 0);
-        start = repeat ? position + 1 : start;
+        const std::int64_t next = next_start(start, last[b[i]], position);
         last[b[i]] = position;
+        const std::int64_t ended = next - start; // the block's length where one ends, else 0
+        longest = ended > longest ? ended : longest;
+        blocks += ended != 0;
+        start = next;
     }
     values[COLLISION_MEAN] =
-        blocks == 0 ? 0.0 : static_cast<double>(total) / static_cast<double>(blocks);
+        blocks == 0 ? 0.0 : static_cast<double>(start) / static_cast<double>(blocks);
     values[COLLISION_MAX] = static_cast<double>(longest);
 }
 
@@ -164,7 +157,7 @@ PermutationData PermutationData::of(Symbols literal, const std::array<std::uint8
 
 StatisticsWorkspace::StatisticsWorkspace(const PermutationData& data, std::size_t n)
     : data_(data), words_((n + 63) / 64) {
-    if (data.binary() || !identity_map(data)) raw_.resize(n);
+    if (!identity_map(data)) raw_.resize(n);
     if (data.binary()) {
         ones_.resize((n + 7) / 8);
         bytes_.resize((n + 7) / 8);
@@ -180,7 +173,7 @@ void StatisticsWorkspace::evaluate(Symbols symbols, StatisticSet wanted, Statist
                        [this](std::uint8_t s) { return data_.raw[s]; });
         raw = raw_;
     }
-    if (wanted[EXCURSION]) values[EXCURSION] = excursion(raw, data_.mean);
+    if (wanted[EXCURSION]) values[EXCURSION] = max_excursion(raw, data_.mean);
     if (!data_.binary()) {
         directional(symbols, words_, wanted, values);
         median_runs(symbols, data_.below_median, words_, wanted, values);

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <cstring>
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
@@ -128,6 +130,52 @@ std::uint64_t count_flags(std::span<const std::uint64_t> words) noexcept {
     for (const std::uint64_t w : words)
         total += static_cast<std::uint64_t>(std::popcount(w));
     return total;
+}
+
+double max_excursion(std::span<const std::uint8_t> x, double mean) noexcept {
+    const std::size_t n = x.size();
+    std::int64_t sum = 0;
+    double largest = 0;
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    // Four running sums at a time in 32-bit lanes (they stay below 2^31 for
+    // fewer than 2^23 samples), converted exactly to double.
+    if (n < (std::size_t{1} << 23)) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128d mean2 = _mm_set1_pd(mean), four = _mm_set1_pd(4);
+        const __m128d sign = _mm_set1_pd(-0.0);
+        __m128i carry = zero;
+        __m128d count01 = _mm_set_pd(2, 1), count23 = _mm_set_pd(4, 3);
+        __m128d max01 = _mm_setzero_pd(), max23 = _mm_setzero_pd();
+        for (; i + 4 <= n; i += 4) {
+            std::uint32_t four_bytes;
+            std::memcpy(&four_bytes, &x[i], 4);
+            __m128i v = _mm_unpacklo_epi16(
+                _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four_bytes)), zero), zero);
+            v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+            v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
+            v = _mm_add_epi32(v, carry);
+            carry = _mm_shuffle_epi32(v, 0xff);
+            const __m128d d01 = _mm_sub_pd(_mm_cvtepi32_pd(v), _mm_mul_pd(count01, mean2));
+            const __m128d d23 =
+                _mm_sub_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xee)), _mm_mul_pd(count23, mean2));
+            max01 = _mm_max_pd(max01, _mm_andnot_pd(sign, d01));
+            max23 = _mm_max_pd(max23, _mm_andnot_pd(sign, d23));
+            count01 = _mm_add_pd(count01, four);
+            count23 = _mm_add_pd(count23, four);
+        }
+        const __m128d both = _mm_max_pd(max01, max23);
+        largest = std::max(_mm_cvtsd_f64(both), _mm_cvtsd_f64(_mm_unpackhi_pd(both, both)));
+        sum = _mm_cvtsi128_si32(carry);
+    }
+#endif
+    for (; i < n; ++i) {
+        sum += x[i];
+        const double d = std::fabs(static_cast<double>(sum) -
+                                   static_cast<double>(static_cast<std::int64_t>(i + 1)) * mean);
+        largest = d > largest ? d : largest;
+    }
+    return largest;
 }
 
 std::uint64_t count_matches(std::span<const std::uint8_t> b, std::size_t lag) noexcept {

@@ -26,6 +26,10 @@ Runs flag_runs(std::span<const std::uint64_t> words, std::size_t m) noexcept;
 // How many of the packed flags are set.
 std::uint64_t count_flags(std::span<const std::uint64_t> words) noexcept;
 
+// max over i of |x[0] + ... + x[i] - (i + 1) mean|: the sum exact, the rest
+// in double.
+double max_excursion(std::span<const std::uint8_t> x, double mean) noexcept;
+
 // #{i < n - lag : b[i] == b[i + lag]}.
 std::uint64_t count_matches(std::span<const std::uint8_t> b, std::size_t lag) noexcept;
 // Σ_{i < n - lag} x[i] x[i + lag].

@@ -148,6 +148,12 @@ TEST(SequenceKernels, MatchPlainLoops) {
         pack_below(b, 7, words);
         for (std::size_t i = 0; i < 64 * words.size(); ++i)
             ASSERT_EQ(words[i / 64] >> (i % 64) & 1, i < n && b[i] < 7) << n << " " << i;
+        double sum = 0, excursion = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            sum += b[i];
+            excursion = std::max(excursion, std::fabs(sum - static_cast<double>(i + 1) * 99.75));
+        }
+        ASSERT_EQ(max_excursion(b, 99.75), excursion) << n;
         for (const std::size_t lag : {1u, 2u, 15u, 16u, 17u, 32u, 400u}) {
             std::uint64_t matches = 0, products = 0;
             for (std::size_t i = 0; i + lag < n; ++i) {
