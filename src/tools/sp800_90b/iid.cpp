@@ -80,7 +80,7 @@ IidResult iid(Symbols data, unsigned bits, const IidOptions& options, WorkerPool
     assess(result, data, literal);
 
     result.tests = iid_tests(literal.symbols, literal.k, literal_raw_values(histogram), options,
-                             options.seed.value_or(random_seed()), pool);
+                             options.seed ? *options.seed : random_seed(), pool);
     result.is_iid = result.tests->passed();
     return result;
 }

@@ -89,7 +89,8 @@ RestartResult restart(Symbols data, unsigned bits, double h_initial, const Resta
     if (!sanity.passed) return result;
 
     if (options.iid) {
-        const std::uint64_t seed = options.iid_options.seed.value_or(random_seed());
+        const std::optional<std::uint64_t>& given = options.iid_options.seed;
+        const std::uint64_t seed = given ? *given : random_seed();
         result.rows = assess_iid(data, bits, options.iid_options, seed, pool);
         result.columns = assess_iid(columns, bits, options.iid_options, seed, pool);
     } else {
