@@ -178,50 +178,73 @@ double max_excursion(std::span<const std::uint8_t> x, double mean) noexcept {
     return largest;
 }
 
-std::uint64_t count_matches(std::span<const std::uint8_t> b, std::size_t lag) noexcept {
+namespace {
+
+#if defined(__x86_64__)
+// Byte counters, each taking up to 255 matches.
+struct MatchLanes {
+    static constexpr int ROUNDS = 255;
+    static __m128i add(__m128i counts, __m128i a, __m128i c) {
+        return _mm_sub_epi8(counts, _mm_cmpeq_epi8(a, c));
+    }
+    static std::uint64_t total(__m128i counts) {
+        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+               static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
+};
+
+// 32-bit sums of products; a lane gains at most 2 * 255^2 per step.
+struct ProductLanes {
+    static constexpr int ROUNDS = 4096;
+    static __m128i add(__m128i sums, __m128i a, __m128i c) {
+        const __m128i zero = _mm_setzero_si128();
+        sums = _mm_add_epi32(
+            sums, _mm_madd_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(c, zero)));
+        return _mm_add_epi32(
+            sums, _mm_madd_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(c, zero)));
+    }
+    static std::uint64_t total(__m128i sums) {
+        alignas(16) std::uint32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sums);
+        return std::uint64_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
+    }
+};
+#else
+struct MatchLanes {};
+struct ProductLanes {};
+#endif
+
+// Σ term(b[i], b[i + lag]) over i < n - lag; on x86-64 16 pairs at a time
+// into Lanes, emptied into the total before they can overflow.
+template <class Lanes, class Term>
+std::uint64_t lagged_sum(std::span<const std::uint8_t> b, std::size_t lag, Term term) noexcept {
     const std::size_t n = b.size();
     std::uint64_t total = 0;
     std::size_t i = 0;
 #if defined(__x86_64__)
-    // Byte counters take up to 255 matches before they are summed.
     while (i + 16 + lag <= n) {
-        __m128i counts = _mm_setzero_si128();
-        for (int r = 0; r < 255 && i + 16 + lag <= n; ++r, i += 16)
-            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(load(&b[i]), load(&b[i + lag])));
-        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-        total += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
-                 static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+        __m128i lanes = _mm_setzero_si128();
+        for (int r = 0; r < Lanes::ROUNDS && i + 16 + lag <= n; ++r, i += 16)
+            lanes = Lanes::add(lanes, load(&b[i]), load(&b[i + lag]));
+        total += Lanes::total(lanes);
     }
 #endif
     for (; i + lag < n; ++i)
-        total += b[i] == b[i + lag];
+        total += term(b[i], b[i + lag]);
     return total;
 }
 
+} // namespace
+
+std::uint64_t count_matches(std::span<const std::uint8_t> b, std::size_t lag) noexcept {
+    return lagged_sum<MatchLanes>(
+        b, lag, [](std::uint8_t a, std::uint8_t c) { return std::uint64_t{a == c}; });
+}
+
 std::uint64_t sum_products(std::span<const std::uint8_t> x, std::size_t lag) noexcept {
-    const std::size_t n = x.size();
-    std::uint64_t total = 0;
-    std::size_t i = 0;
-#if defined(__x86_64__)
-    // A 32-bit lane gains at most 2 * 255^2 per 16 bytes: 4096 rounds fit.
-    const __m128i zero = _mm_setzero_si128();
-    while (i + 16 + lag <= n) {
-        __m128i sums = zero;
-        for (int r = 0; r < 4096 && i + 16 + lag <= n; ++r, i += 16) {
-            const __m128i a = load(&x[i]), c = load(&x[i + lag]);
-            sums = _mm_add_epi32(
-                sums, _mm_madd_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(c, zero)));
-            sums = _mm_add_epi32(
-                sums, _mm_madd_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(c, zero)));
-        }
-        alignas(16) std::uint32_t lanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sums);
-        total += std::uint64_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
-    }
-#endif
-    for (; i + lag < n; ++i)
-        total += static_cast<std::uint32_t>(x[i]) * x[i + lag];
-    return total;
+    return lagged_sum<ProductLanes>(
+        x, lag, [](std::uint8_t a, std::uint8_t c) { return std::uint64_t{a} * c; });
 }
 
 } // namespace talvora::tools::sp800_90b

@@ -2,54 +2,15 @@
 // reference tool on generated data: integers exactly, chi-square p-values
 // to 1e-9 relative, other values to 1e-12, the chi-square and LRS verdicts,
 // and the permutation verdict where the data are clearly IID or clearly not.
+#include "sp800_90b_agreement.h"
 #include "sp800_90b_iid_oracle.h"
 #include "sp800_90b_sources.h"
 #include "tools/sp800_90b/iid.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
-
 namespace talvora::tools::sp800_90b::testing {
 namespace {
-
-// Unoptimised and sanitizer builds run only the small cases.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(NDEBUG)
-constexpr bool SMALL_CASES_ONLY = true;
-#else
-constexpr bool SMALL_CASES_ONLY = false;
-#endif
-
-// The largest relative difference seen per quantity, printed at the end.
-std::map<std::string, double>& largest_differences() {
-    static std::map<std::string, double> seen;
-    return seen;
-}
-
-class PrintDifferences : public ::testing::Environment {
-  public:
-    void TearDown() override {
-        for (const auto& [what, difference] : largest_differences())
-            std::printf("largest relative difference %-36s %.3g\n", what.c_str(), difference);
-    }
-};
-const auto* const print_differences = ::testing::AddGlobalTestEnvironment(new PrintDifferences);
-
-void expect_close(const std::string& what, double ours, const std::string& printed,
-                  double tolerance) {
-    const double tool = std::strtod(printed.c_str(), nullptr);
-    const double scale = std::fabs(tool) > 0 ? std::fabs(tool) : 1;
-    const double difference = std::fabs(ours - tool) / scale;
-    double& largest = largest_differences()[what];
-    largest = std::max(largest, difference);
-    EXPECT_LE(difference, tolerance) << what << ": ours " << ours << ", tool " << printed;
-}
-
-void expect_integer(const std::string& what, std::uint64_t ours, const std::string& printed) {
-    EXPECT_EQ(std::to_string(ours), printed) << what;
-    largest_differences()[what] += 0; // listed as exact
-}
 
 std::string verdict(bool passed) {
     return passed ? "Passed" : "Failed";
@@ -73,7 +34,7 @@ class IidOracle : public ::testing::TestWithParam<Case> {};
 
 TEST_P(IidOracle, AgreesWithReferenceTool) {
     const Case& c = GetParam();
-    if (SMALL_CASES_ONLY && !c.small) GTEST_SKIP() << "large oracle case in a slow build";
+    if (SLOW_BUILD && !c.small) GTEST_SKIP() << "large oracle case in a slow build";
     const ToolReport tool = run_tool("ea_iid", c.samples, {"{}", std::to_string(c.bits)});
     ASSERT_EQ(tool.exit_status, 0) << tool.output;
     WorkerPool pool(2);

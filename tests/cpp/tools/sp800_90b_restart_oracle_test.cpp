@@ -1,6 +1,7 @@
 // tests/cpp/tools/sp800_90b_restart_oracle_test.cpp: the restart tests
 // against the reference tool: the sanity check and a whole non-IID
 // assessment of rows and columns.
+#include "sp800_90b_agreement.h"
 #include "sp800_90b_iid_oracle.h"
 #include "sp800_90b_sources.h"
 #include "tools/sp800_90b/restart.h"
@@ -8,16 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <regex>
 
 namespace talvora::tools::sp800_90b::testing {
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(NDEBUG)
-constexpr bool SMALL_CASES_ONLY = true;
-#else
-constexpr bool SMALL_CASES_ONLY = false;
-#endif
 
 std::uint64_t printed_count(const ToolReport& tool, const std::string& label) {
     std::smatch match;
@@ -26,25 +22,10 @@ std::uint64_t printed_count(const ToolReport& tool, const std::string& label) {
     return match.empty() ? 0 : std::stoull(match[1]);
 }
 
-// The tool's printed estimator names and ours.
-std::string our_name(const std::string& tool_name) {
-    static const std::map<std::string, std::string> names{{"Most Common Value", "MCV"},
-                                                          {"Collision", "Collision"},
-                                                          {"Markov", "Markov"},
-                                                          {"Compression", "Compression"},
-                                                          {"t-Tuple", "t-Tuple"},
-                                                          {"LRS", "LRS"},
-                                                          {"MultiMCW Prediction", "MultiMCW"},
-                                                          {"Lag Prediction", "Lag"},
-                                                          {"MultiMMC Prediction", "MultiMMC"},
-                                                          {"LZ78Y Prediction", "LZ78Y"}};
-    return names.at(tool_name);
-}
-
 // Binary samples, the quickest whole run of the tool (half a minute, most of
 // it simulating restarts for the cutoff).
 TEST(RestartOracle, NonIidAssessmentMatches) {
-    if (SMALL_CASES_ONLY) GTEST_SKIP() << "large oracle case in a slow build";
+    if (SLOW_BUILD) GTEST_SKIP() << "large oracle case in a slow build";
     const Samples data = biased_bits(1'000'000, 0.45, 6);
     const double h = 0.7;
     const ToolReport tool = run_tool("ea_restart", data, {"{}", "1", "0.7"});
@@ -60,20 +41,22 @@ TEST(RestartOracle, NonIidAssessmentMatches) {
     EXPECT_NE(tool.output.find("Validation Test Passed"), std::string::npos);
     EXPECT_TRUE(ours.validated);
 
-    // Each estimator prints its rows' estimate first, then its columns'.
-    std::map<std::string, std::vector<double>> printed;
+    // Each estimator prints its rows' estimate first, then its columns', in
+    // the order of ours.
+    std::vector<std::string> order;
+    std::map<std::string, std::vector<std::string>> printed;
     const std::regex line(R"(Literal (.+) Estimate: min entropy = (\S+))");
     for (auto it = std::sregex_iterator(tool.output.begin(), tool.output.end(), line);
-         it != std::sregex_iterator(); ++it)
-        printed[our_name((*it)[1])].push_back(std::stod((*it)[2]));
-    ASSERT_EQ(printed.size(), ours.rows->estimates.size());
-    for (const auto* dataset : {&*ours.rows, &*ours.columns}) {
-        const std::size_t index = dataset == &*ours.rows ? 0 : 1;
-        for (const Estimate& e : dataset->estimates) {
-            ASSERT_EQ(printed[e.name].size(), 2u) << e.name;
-            const double tool_value = printed[e.name][index];
-            EXPECT_NEAR(*e.min_entropy, tool_value, 2e-12 * tool_value) << e.name << " " << index;
-        }
+         it != std::sregex_iterator(); ++it) {
+        if (!printed.count((*it)[1])) order.push_back((*it)[1]);
+        printed[(*it)[1]].push_back((*it)[2]);
+    }
+    ASSERT_EQ(order.size(), ours.rows->estimates.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        ASSERT_EQ(printed[order[i]].size(), 2u) << order[i];
+        for (const auto& [dataset, at] : {std::pair{&*ours.rows, 0}, std::pair{&*ours.columns, 1}})
+            expect_close("restart " + dataset->estimates[i].name,
+                         *dataset->estimates[i].min_entropy, printed[order[i]][at], 2e-12);
     }
     char assessed[32];
     std::snprintf(assessed, sizeof assessed, "%.6f", *ours.assessed);

@@ -1,6 +1,7 @@
 // tests/cpp/tools/sp800_90b_restart_test.cpp: the restart tests without the
 // reference tool: the cutoff's probabilities against a direct computation,
 // the layout, input checks, and the verdicts on data built to pass or fail.
+#include "sp800_90b_agreement.h"
 #include "sp800_90b_sources.h"
 #include "tools/sp800_90b/restart.h"
 #include "tools/sp800_90b/restart_cutoff.h"
@@ -11,12 +12,6 @@
 
 namespace talvora::tools::sp800_90b::testing {
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(NDEBUG)
-constexpr bool SLOW_BUILD = true;
-#else
-constexpr bool SLOW_BUILD = false;
-#endif
 
 // P(no value more than c times in n draws), value by value: the draws left
 // for the values from i on split binomially between value i and the rest.
@@ -76,12 +71,18 @@ TEST(Restart, ColumnsAreTheTranspose) {
     EXPECT_EQ(restart_columns(columns), rows);
 }
 
-RestartResult run_restart(const Samples& data, unsigned bits, double h, bool iid) {
-    WorkerPool pool(2);
+// IID mode with few permutations (the tests here need no verdict of theirs).
+RestartOptions options_for(bool iid, std::uint64_t seed) {
     RestartOptions options;
     options.iid = iid;
-    options.iid_options.seed = 3;
-    return restart(data, bits, h, options, pool);
+    options.iid_options.seed = seed;
+    options.iid_options.permutations = 50;
+    return options;
+}
+
+RestartResult run_restart(const Samples& data, unsigned bits, double h, bool iid) {
+    WorkerPool pool(2);
+    return restart(data, bits, h, options_for(iid, 3), pool);
 }
 
 TEST(Restart, RejectsOtherSizesAndClaims) {
@@ -114,12 +115,7 @@ TEST(Restart, PredictableRowsFailValidation) {
     for (std::size_t r = 0; r < RESTARTS; ++r)
         for (std::size_t c = 0; c < SAMPLES_PER_RESTART; ++c)
             data[r * SAMPLES_PER_RESTART + c] = (r + c) % 2;
-    RestartOptions options;
-    options.iid = true;
-    options.iid_options.seed = 3;
-    options.iid_options.permutations = 50;
-    WorkerPool pool(2);
-    const RestartResult iid = restart(data, 1, 1, options, pool);
+    const RestartResult iid = run_restart(data, 1, 1, true);
     EXPECT_TRUE(iid.sanity.passed);
     EXPECT_TRUE(iid.validated);
     EXPECT_EQ(iid.assessed, iid.rows->min_entropy); // the most common value bound, below 1
@@ -139,10 +135,7 @@ TEST(Restart, PredictableRowsFailValidation) {
 // IID tests: the columns' are those of the transposed data.
 TEST(Restart, IidModeTestsRowsAndColumnsApart) {
     const Samples data = choose_from(1'000'000, {0, 1, 2, 3, 9}, 4);
-    RestartOptions options;
-    options.iid = true;
-    options.iid_options.seed = 5;
-    options.iid_options.permutations = 40;
+    const RestartOptions options = options_for(true, 5);
     WorkerPool pool(2);
     const RestartResult result = restart(data, 4, 2, options, pool);
     ASSERT_TRUE(result.sanity.passed);
