@@ -24,52 +24,76 @@ constexpr std::size_t D = COMPRESSION_INIT_BLOCKS;
 // by how many test blocks can see a distance u and S2 sums the terms of the
 // last distance. Powers and terms in extended precision, sums in double
 // (Kahan); the loop stops where the weighted terms vanish in double.
-class ExpectedStatistic {
+class GSums {
   public:
-    explicit ExpectedStatistic(std::size_t blocks) : blocks_(blocks) {
-        // log2 of every distance the loop can reach before the terms vanish;
-        // grown on demand.
-        log2_.reserve(1 << 16);
-    }
+    explicit GSums(double z) : z_(z), ratio_(1.0L - static_cast<long double>(z)) {}
 
-    double g(double z) {
-        const long double ratio = 1.0L - static_cast<long double>(z);
-        long double power = 1.0L; // (1 - z)^(u - 1)
-        KahanSum head;            // a_2 .. a_d
-        for (std::size_t u = 2; u <= D; ++u) {
-            power *= ratio;
-            head.add(static_cast<double>(log2(u) * power));
-        }
-        KahanSum all = head, weighted;
-        bool truncated = false;
-        for (std::size_t u = D + 1; u < blocks_; ++u) {
-            power *= ratio;
-            const long double a = log2(u) * power;
-            all.add(static_cast<double>(a));
-            const double term = static_cast<double>(static_cast<long double>(blocks_ - u) * a);
-            if (term == 0.0) {
-                truncated = true;
-                break;
-            }
-            weighted.add(term);
-        }
-        if (!truncated) {
-            power *= ratio;
-            all.add(static_cast<double>(log2(blocks_) * power));
-        }
-        weighted.add(static_cast<double>(blocks_ - D) * head.sum());
-        const double v = static_cast<double>(blocks_ - D);
-        return ((1.0 / v) * z) * (z * weighted.sum() + (all.sum() - head.sum()));
+    // Distances 2 .. d; the running sum of all terms goes on from theirs.
+    void add_head(long double log2_u) {
+        power_ *= ratio_;
+        head_.add(static_cast<double>(log2_u * power_));
     }
+    void end_head() { all_ = head_; }
+    // Distance u (d < u < blocks), seen by `weight` = blocks - u test blocks.
+    void add(long double log2_u, std::size_t weight) {
+        power_ *= ratio_;
+        const long double a = log2_u * power_;
+        all_.add(static_cast<double>(a));
+        const double term = static_cast<double>(static_cast<long double>(weight) * a);
+        if (term == 0.0)
+            truncated_ = true;
+        else
+            weighted_.add(term);
+    }
+    bool truncated() const { return truncated_; }
 
-    // The expected statistic when one block value has probability p and
-    // the other 63 share the rest.
-    double expected(double p) {
-        const double q = (1.0 - p) / static_cast<double>(BLOCK_VALUES - 1);
-        return g(p) + static_cast<double>(BLOCK_VALUES - 1) * g(q);
+    double finish(std::size_t blocks, long double log2_blocks) {
+        if (!truncated_) {
+            power_ *= ratio_;
+            all_.add(static_cast<double>(log2_blocks * power_));
+        }
+        weighted_.add(static_cast<double>(blocks - D) * head_.sum());
+        const double v = static_cast<double>(blocks - D);
+        return ((1.0 / v) * z_) * (z_ * weighted_.sum() + (all_.sum() - head_.sum()));
     }
 
   private:
+    double z_;
+    long double ratio_;
+    long double power_ = 1.0L; // (1 - z)^(u - 1)
+    KahanSum head_, all_, weighted_;
+    bool truncated_ = false;
+};
+
+class ExpectedStatistic {
+  public:
+    explicit ExpectedStatistic(std::size_t blocks) : blocks_(blocks) {}
+
+    // The expected statistic when one block value has probability p and
+    // the other 63 share the rest: G(p) + 63 G(q). The two sums run side
+    // by side, as their chains of dependent operations overlap.
+    double expected(double p) {
+        const double q = (1.0 - p) / static_cast<double>(BLOCK_VALUES - 1);
+        GSums of_p(p), of_q(q);
+        for (std::size_t u = 2; u <= D; ++u) {
+            of_p.add_head(log2(u));
+            of_q.add_head(log2(u));
+        }
+        of_p.end_head();
+        of_q.end_head();
+        for (std::size_t u = D + 1; u < blocks_ && !(of_p.truncated() && of_q.truncated()); ++u) {
+            const long double log2_u = log2(u);
+            if (!of_p.truncated()) of_p.add(log2_u, blocks_ - u);
+            if (!of_q.truncated()) of_q.add(log2_u, blocks_ - u);
+        }
+        const long double log2_blocks = std::log2(static_cast<long double>(blocks_));
+        return of_p.finish(blocks_, log2_blocks) +
+               static_cast<double>(BLOCK_VALUES - 1) * of_q.finish(blocks_, log2_blocks);
+    }
+
+  private:
+    // log2 of every distance the sums reach before the terms vanish, grown
+    // on demand.
     long double log2(std::size_t u) {
         while (log2_.size() <= u)
             log2_.push_back(std::log2(static_cast<long double>(log2_.size())));

@@ -2,6 +2,7 @@
 // all prefixes up to 16 symbols long (65,536 prefixes in all) guess the
 // follower seen most often after the longest prefix with the strongest
 // evidence.
+#include "tools/sp800_90b/binary_prefix_counts.h"
 #include "tools/sp800_90b/predictors.h"
 #include "tools/sp800_90b/prefix_dictionary.h"
 
@@ -64,40 +65,43 @@ PredictionCounts lz78y_counts_any(Symbols s, unsigned k) {
     return score.counts;
 }
 
-// Length m's table: the counts of 0 and 1 after each m-bit prefix (newest
-// bit lowest); a prefix exists once it has a count.
 PredictionCounts lz78y_counts_binary(Symbols s) {
+    static_assert(MAX_LENGTH == BinaryPrefixCounts::LONGEST);
     const std::size_t n = s.size();
-    std::array<std::vector<std::array<std::uint32_t, 2>>, MAX_LENGTH + 1> tables;
-    for (unsigned m = 1; m <= MAX_LENGTH; ++m)
-        tables[m].assign(std::size_t{1} << m, {0, 0});
+    BinaryPrefixCounts tables;
+    const auto one = BinaryPrefixCounts::one;
     std::uint32_t history = 0; // the bits before position i
     for (std::size_t i = 0; i < MAX_LENGTH; ++i)
         history = (history << 1) | s[i];
     for (unsigned m = 1; m <= MAX_LENGTH; ++m)
-        tables[m][history & ((1u << m) - 1)][s[MAX_LENGTH]] = 1;
+        tables.at(m, history) = one(s[MAX_LENGTH]);
     std::uint32_t prefixes = MAX_LENGTH;
     history = (history << 1) | s[MAX_LENGTH];
 
     PredictionScore score;
     for (std::size_t i = MAX_LENGTH + 1; i < n; ++i) {
         const std::uint8_t bit = s[i];
+        const std::uint64_t step = one(bit);
         bool have = false;
         std::uint8_t guess = 0;
         std::uint32_t best = 0;
         for (unsigned m = MAX_LENGTH; m >= 1; --m) {
-            std::array<std::uint32_t, 2>& counts = tables[m][history & ((1u << m) - 1)];
+            std::uint64_t& counts = tables.at(m, history);
+            const std::uint32_t c0 = BinaryPrefixCounts::zeros(counts);
+            const std::uint32_t c1 = BinaryPrefixCounts::ones(counts);
             // Without branches on the data: a missing prefix has counts 0
             // and never has the most evidence.
-            const bool exists = (counts[0] | counts[1]) != 0;
-            const std::uint32_t most = std::max(counts[0], counts[1]);
+            const std::uint32_t most = std::max(c0, c1);
             const bool better = most > best; // ties go to the larger symbol
             best = better ? most : best;
-            guess = better ? counts[1] >= counts[0] : guess;
+            guess = better ? c1 >= c0 : guess;
             have |= better;
-            counts[bit] += exists;
+            // Once the dictionary is full, missing prefixes stay missing:
+            // the branch below is then never taken.
+            const bool exists = counts != 0;
+            counts += exists ? step : 0;
             if (!exists && prefixes < MAX_PREFIXES) {
-                counts[bit] = 1;
+                counts = step;
                 ++prefixes;
             }
         }
@@ -109,11 +113,7 @@ PredictionCounts lz78y_counts_binary(Symbols s) {
 }
 
 Estimate lz78y_estimate(Symbols s, unsigned k) {
-    if (s.size() < LZ78Y_MIN_LEN) {
-        Estimate estimate("LZ78Y");
-        estimate.note = "needs at least " + std::to_string(LZ78Y_MIN_LEN) + " symbols";
-        return estimate;
-    }
+    if (s.size() < LZ78Y_MIN_LEN) return too_short("LZ78Y", LZ78Y_MIN_LEN);
     return prediction_estimate("LZ78Y", k == 2 ? lz78y_counts_binary(s) : lz78y_counts_any(s, k),
                                k);
 }

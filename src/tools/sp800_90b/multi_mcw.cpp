@@ -14,23 +14,35 @@ constexpr std::array<std::size_t, 4> WINDOWS{63, 255, 1023, 4095};
 
 // The counts of one window and its mode. last[] (the position each symbol
 // was last seen at) is shared by all windows: a symbol in a window was last
-// seen inside it.
+// seen inside it. have[c] counts the symbols seen c times, so that losing
+// one occurrence of a clear mode (the usual case on skewed data) needs no
+// scan of the alphabet.
 class Window {
   public:
-    explicit Window(unsigned k) : counts_(k, 0) {}
+    Window(unsigned k, std::size_t length) : counts_(k, 0), have_(length + 2, 0) { have_[0] = k; }
 
     void add(std::uint8_t symbol) {
+        const std::uint32_t now = ++counts_[symbol];
+        --have_[now - 1];
+        ++have_[now];
         // The symbol just added is the latest seen, so it wins ties.
-        if (++counts_[symbol] >= mode_count_) {
+        if (now >= mode_count_) {
             mode_ = symbol;
-            mode_count_ = counts_[symbol];
+            mode_count_ = now;
         }
     }
     void remove(std::uint8_t symbol, const std::vector<std::size_t>& last) {
-        --counts_[symbol];
+        const std::uint32_t now = --counts_[symbol];
+        --have_[now + 1];
+        ++have_[now];
         // Another symbol's removal leaves the mode as it was; the mode's own
-        // can hand the lead to a symbol seen later.
+        // leaves it in the lead if no other symbol reaches its new count,
+        // else hands the lead to the latest seen of the symbols then ahead.
         if (symbol != mode_) return;
+        if (have_[now + 1] == 0 && have_[now] == 1) {
+            mode_count_ = now;
+            return;
+        }
         mode_count_ = 0;
         for (unsigned c = 0; c < counts_.size(); ++c)
             if (counts_[c] > mode_count_ ||
@@ -43,6 +55,7 @@ class Window {
 
   private:
     std::vector<std::uint32_t> counts_;
+    std::vector<std::uint32_t> have_;
     std::uint8_t mode_ = 0;
     std::uint32_t mode_count_ = 0;
 };
@@ -56,7 +69,9 @@ void credit(std::array<std::uint64_t, WINDOWS.size()>& scores, std::size_t& winn
 
 PredictionCounts multi_mcw_counts_any(Symbols s, unsigned k) {
     const std::size_t n = s.size();
-    std::vector<Window> windows(WINDOWS.size(), Window(k));
+    std::vector<Window> windows;
+    for (const std::size_t length : WINDOWS)
+        windows.emplace_back(k, length);
     std::vector<std::size_t> last(k, 0);
     std::array<std::uint64_t, WINDOWS.size()> scores{};
     std::size_t winner = 0;
@@ -103,11 +118,7 @@ PredictionCounts multi_mcw_counts_binary(Symbols s) {
 }
 
 Estimate multi_mcw_estimate(Symbols s, unsigned k) {
-    if (s.size() < MULTI_MCW_MIN_LEN) {
-        Estimate estimate("MultiMCW");
-        estimate.note = "needs at least " + std::to_string(MULTI_MCW_MIN_LEN) + " symbols";
-        return estimate;
-    }
+    if (s.size() < MULTI_MCW_MIN_LEN) return too_short("MultiMCW", MULTI_MCW_MIN_LEN);
     return prediction_estimate("MultiMCW",
                                k == 2 ? multi_mcw_counts_binary(s) : multi_mcw_counts_any(s, k), k);
 }

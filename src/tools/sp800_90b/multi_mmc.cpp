@@ -7,6 +7,7 @@
 // correct predictions goes on; and once a prefix of some order is unknown,
 // longer ones are not looked up but counted in with their entry counter
 // raised whether or not the pair existed.
+#include "tools/sp800_90b/binary_prefix_counts.h"
 #include "tools/sp800_90b/predictors.h"
 #include "tools/sp800_90b/prefix_dictionary.h"
 
@@ -83,6 +84,8 @@ PredictionCounts multi_mmc_counts_any(Symbols s, unsigned k) {
         const std::uint8_t symbol = s[i];
         const unsigned leader = race.winner();
         const unsigned deepest = static_cast<unsigned>(std::min<std::size_t>(ORDERS, i - 1));
+        for (unsigned m = 1; m <= deepest; ++m)
+            orders[m - 1].dictionary.prefetch(key);
         bool known = true;
         for (unsigned m = 1; m <= deepest; ++m) {
             Order& order = orders[m - 1];
@@ -106,21 +109,18 @@ PredictionCounts multi_mmc_counts_any(Symbols s, unsigned k) {
     return race.counts(n - 2);
 }
 
-// Order m's table: the counts of 0 and 1 after each m-bit prefix (newest
-// bit lowest), packed as c0 | c1 << 32; a prefix is known once it has a
-// count. The race is kept in locals: the leader's score in a register cuts
-// the chain of dependent loads from order to order.
+// The race is kept in locals: the leader's score in a register cuts the
+// chain of dependent loads from order to order.
 PredictionCounts multi_mmc_counts_binary(Symbols s) {
+    static_assert(ORDERS == BinaryPrefixCounts::LONGEST);
     const std::size_t n = s.size();
-    std::array<std::vector<std::uint64_t>, ORDERS + 1> tables;
-    for (unsigned m = 1; m <= ORDERS; ++m)
-        tables[m].assign(std::size_t{1} << m, 0);
-    const auto one = [](std::uint8_t bit) { return std::uint64_t{1} << (32 * bit); };
+    BinaryPrefixCounts tables;
+    const auto one = BinaryPrefixCounts::one;
     std::array<std::uint32_t, ORDERS + 1> entries{};
     std::uint32_t history = 0; // the bits before position i
     for (unsigned m = 1; m <= ORDERS && m + 1 < n; ++m) {
         history = (history << 1) | s[m - 1];
-        tables[m][history] = one(s[m]);
+        tables.at(m, history) = one(s[m]);
         entries[m] = 1;
     }
 
@@ -133,34 +133,34 @@ PredictionCounts multi_mmc_counts_binary(Symbols s) {
         const std::uint8_t bit = s[i];
         const unsigned leader = winner;
         const unsigned deepest = static_cast<unsigned>(std::min<std::size_t>(ORDERS, i - 1));
-        bool led = false, led_right = false; // the leader predicted, and rightly
+        std::uint32_t right_orders = 0; // bit m: order m predicted rightly
         unsigned m = 1;
         for (; m <= deepest; ++m) {
-            std::uint64_t& counts = tables[m][history & ((1u << m) - 1)];
+            std::uint64_t& counts = tables.at(m, history);
             if (counts == 0) break; // unknown: this and longer orders just count
-            const auto c0 = static_cast<std::uint32_t>(counts);
-            const auto c1 = static_cast<std::uint32_t>(counts >> 32);
+            const std::uint32_t c0 = BinaryPrefixCounts::zeros(counts);
+            const std::uint32_t c1 = BinaryPrefixCounts::ones(counts);
             const bool right = (c1 >= c0) == (bit == 1); // ties go to 1
             const std::uint64_t mine = scores[m] + right;
             scores[m] = mine;
             const bool take = right && mine >= lead;
             winner = take ? m : winner;
             lead = take ? mine : lead;
-            led |= m == leader;
-            led_right |= (m == leader) & right;
-            if ((bit ? c1 : c0) != 0) {
-                counts += one(bit);
-            } else if (entries[m] < MAX_ENTRIES) {
-                counts += one(bit);
-                ++entries[m];
-            }
+            right_orders |= std::uint32_t{right} << m;
+            // A new pair only while the order has room; without branches,
+            // as on skewed data new pairs come at random.
+            const bool seen = (bit ? c1 : c0) != 0;
+            const bool counted = seen || entries[m] < MAX_ENTRIES;
+            counts += counted ? one(bit) : 0;
+            entries[m] += !seen && counted;
         }
+        const bool led = leader < m; // the leader's order was known
         for (; m <= deepest; ++m)
             if (entries[m] < MAX_ENTRIES) {
-                tables[m][history & ((1u << m) - 1)] += one(bit);
+                tables.at(m, history) += one(bit);
                 ++entries[m];
             }
-        if (led) score.score(led_right);
+        if (led) score.score((right_orders >> leader) & 1u);
         history = (history << 1) | bit;
     }
     score.counts.predictions = n - 2;
@@ -168,11 +168,7 @@ PredictionCounts multi_mmc_counts_binary(Symbols s) {
 }
 
 Estimate multi_mmc_estimate(Symbols s, unsigned k) {
-    if (s.size() < MULTI_MMC_MIN_LEN) {
-        Estimate estimate("MultiMMC");
-        estimate.note = "needs at least " + std::to_string(MULTI_MMC_MIN_LEN) + " symbols";
-        return estimate;
-    }
+    if (s.size() < MULTI_MMC_MIN_LEN) return too_short("MultiMMC", MULTI_MMC_MIN_LEN);
     return prediction_estimate("MultiMMC",
                                k == 2 ? multi_mmc_counts_binary(s) : multi_mmc_counts_any(s, k), k);
 }

@@ -8,8 +8,13 @@
 
 namespace talvora::tools::sp800_90b {
 
+struct Task {
+    std::function<void()> run;
+    double cost = 1; // relative, for splitting the list into even halves
+};
+
 // Runs every task, possibly at the same time; then rethrows the exception
 // of the first task (in list order) that threw, if any.
-void run_tasks(const std::vector<std::function<void()>>& tasks);
+void run_tasks(const std::vector<Task>& tasks);
 
 } // namespace talvora::tools::sp800_90b

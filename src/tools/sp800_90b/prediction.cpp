@@ -29,6 +29,12 @@ double log_no_run_probability(double p_double, std::uint64_t r, std::uint64_t n)
     return static_cast<double>(log_probability);
 }
 
+Estimate too_short(std::string name, std::size_t min_length) {
+    Estimate estimate(std::move(name));
+    estimate.note = "needs at least " + std::to_string(min_length) + " symbols";
+    return estimate;
+}
+
 Estimate prediction_estimate(std::string name, const PredictionCounts& counts, unsigned k) {
     const std::uint64_t n = counts.predictions;
     const std::uint64_t r = counts.longest_run + 1;

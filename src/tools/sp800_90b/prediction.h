@@ -31,6 +31,9 @@ struct PredictionScore {
     void miss() { run = 0; }
 };
 
+// An estimate without a value: its sequence is shorter than min_length.
+Estimate too_short(std::string name, std::size_t min_length);
+
 // The estimate called name, for an alphabet of k symbols; counts.predictions >= 1.
 Estimate prediction_estimate(std::string name, const PredictionCounts& counts, unsigned k);
 

@@ -70,6 +70,12 @@ std::uint64_t PrefixDictionary::hash_of(PrefixKey key) const {
     return mix(static_cast<std::uint64_t>(key) ^ mix(static_cast<std::uint64_t>(key >> 64) + m_));
 }
 
+void PrefixDictionary::prefetch(PrefixKey key) const {
+    const std::size_t slot = direct_ ? static_cast<std::size_t>(key & mask_)
+                                     : (hash_of(key) >> 32) & (prefixes_.size() - 1);
+    __builtin_prefetch(&prefixes_[slot]);
+}
+
 Prefix* PrefixDictionary::find(PrefixKey key, std::size_t end) {
     if (direct_) {
         Prefix& prefix = prefixes_[static_cast<std::size_t>(key & mask_)];
@@ -100,7 +106,7 @@ Prefix* PrefixDictionary::insert(PrefixKey key, std::size_t end) {
     std::size_t i = hash & mask;
     while (prefixes_[i].id != 0)
         i = (i + 1) & mask;
-    prefixes_[i] = {hash, static_cast<std::uint32_t>(end + 1), 0, 0};
+    prefixes_[i] = {hash, static_cast<std::uint32_t>(end + 1), 0, 0, 0, 0};
     return &prefixes_[i];
 }
 
@@ -137,6 +143,9 @@ bool PrefixDictionary::count(Prefix& prefix, std::uint8_t symbol, bool create) {
     std::uint32_t* counter;
     if (flat_followers_) {
         counter = &counts_[std::size_t{prefix.id - 1} * k_ + symbol];
+    } else if (prefix.first_count == 0 || prefix.first_symbol == symbol) {
+        prefix.first_symbol = symbol;
+        counter = &prefix.first_count;
     } else {
         std::size_t slot = follower_slot(prefix.id, symbol);
         if (followers_[slot].prefix_id == 0) {

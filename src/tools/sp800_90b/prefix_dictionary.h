@@ -8,7 +8,8 @@
 // open-addressing hash table: a prefix is known by the end of its first
 // occurrence in the sequence, and a bitmap of hashes turns most lookups of
 // unknown prefixes away before they touch the table. Followers of large
-// alphabets are hashed by (prefix, symbol).
+// alphabets are hashed by (prefix, symbol), except each prefix's first,
+// which on varied data is most often its only one.
 #pragma once
 
 #include "tools/sp800_90b/samples.h"
@@ -31,7 +32,9 @@ struct Prefix {
     std::uint32_t hash = 0;
     std::uint32_t id = 0; // 0 while absent; else unique in its dictionary
     std::uint32_t best_count = 0;
+    std::uint32_t first_count = 0; // of its first follower, kept here
     std::uint8_t best_symbol = 0;
+    std::uint8_t first_symbol = 0;
 };
 
 class PrefixDictionary {
@@ -39,6 +42,10 @@ class PrefixDictionary {
     // Prefixes of length m over symbols < k in s.
     PrefixDictionary(Symbols s, unsigned m, unsigned k);
 
+    // Starts loading the slot a find of key will look at first, so that
+    // the cache misses of the sixteen orders a Markov-model step looks up
+    // overlap.
+    void prefetch(PrefixKey key) const;
     // The prefix of length m ending just before position end (its key as
     // packed by the caller), or nullptr. Valid until the next insert.
     Prefix* find(PrefixKey key, std::size_t end);

@@ -25,7 +25,7 @@ constexpr unsigned TOP_BITS = 10;
 constexpr unsigned DIGIT_BITS = 16;
 // Groups up to this size are sorted by comparison, larger ones by radix;
 // the smallest by insertion.
-constexpr std::size_t SMALL_GROUP = 2048;
+constexpr std::size_t SMALL_GROUP = 64;
 constexpr std::size_t INSERTION_GROUP = 24;
 // Ties followed this many keys deep mean long repeats.
 constexpr std::uint32_t MAX_DEPTH = 256;
@@ -250,6 +250,10 @@ class PrefixSorter {
 };
 
 } // namespace
+
+std::uint64_t prefix_sort_max_lcp(unsigned k) {
+    return std::uint64_t{MAX_DEPTH + 1} * (64 / key_width(k));
+}
 
 bool stream_lcp_by_prefix_sort(Symbols s, unsigned k, const LcpSink& sink) {
     return PrefixSorter(s, k, sink).run();

@@ -19,4 +19,7 @@ using LcpSink = std::function<void(std::span<const std::uint64_t>)>;
 // some of them) when repeats are too long for this method. Symbols < k.
 bool stream_lcp_by_prefix_sort(Symbols s, unsigned k, const LcpSink& sink);
 
+// The longest LCP value prefix sorting reports before it gives up.
+std::uint64_t prefix_sort_max_lcp(unsigned k);
+
 } // namespace talvora::tools::sp800_90b

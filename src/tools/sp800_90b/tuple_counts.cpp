@@ -6,6 +6,9 @@
 // nodes come from the LCP values in rank order: by prefix sorting, or from
 // the suffix array where repeats are long. Per-length counting would take
 // hours on long repeats; this stays linear.
+//
+// Long repeats make u or v as long as the sequence: the suffix array path
+// keeps 4 bytes per length below u and 8 per length from u to v.
 #include "tools/sp800_90b/tuple_counts.h"
 
 #include "tools/sp800_90b/lcp_intervals.h"
@@ -13,70 +16,99 @@
 #include "tools/sp800_90b/suffix_array.h"
 
 #include <algorithm>
-#include <limits>
+#include <vector>
 
 namespace talvora::tools::sp800_90b {
 
 namespace {
 
-// Collects the nodes; pair counts only for lengths >= first_pair_length,
-// as differences along the lengths.
-class TupleTally {
+// u and v.
+class Extent {
   public:
-    TupleTally(std::uint64_t min_count, std::uint64_t first_pair_length)
-        : min_count_(min_count), first_pair_length_(first_pair_length) {}
-
-    void operator()(std::uint64_t h, std::uint64_t size, std::uint64_t parent) {
+    explicit Extent(std::uint64_t min_count) : min_count_(min_count) {}
+    void operator()(std::uint64_t h, std::uint64_t size, std::uint64_t) {
         v_ = std::max(v_, h);
-        // Only frequent nodes matter for lengths below u.
-        if (size >= min_count_) {
-            if (most_at_.size() <= h) most_at_.resize(h + 1, 0);
-            most_at_[h] = std::max(most_at_[h], size);
-        }
-        const std::uint64_t lo = std::max(parent + 1, first_pair_length_);
-        if (lo > h) return;
-        if (pair_steps_.size() < h + 2 - first_pair_length_)
-            pair_steps_.resize(h + 2 - first_pair_length_, 0);
-        const std::uint64_t c2 = size * (size - 1) / 2;
-        pair_steps_[lo - first_pair_length_] += c2;
-        pair_steps_[h + 1 - first_pair_length_] -= c2;
+        if (size >= min_count_) longest_frequent_ = std::max(longest_frequent_, h);
     }
-
-    std::uint64_t u() const { return most_at_.empty() ? 1 : most_at_.size(); }
-
-    // Requires first_pair_length <= u() or no pairs wanted.
-    TupleCounts finish(std::uint64_t n) const {
-        TupleCounts counts{.n = n, .u = u(), .v = v_, .most = {}, .pairs = {}};
-        counts.most.assign(counts.u, 0);
-        std::uint64_t most = 1;
-        for (std::uint64_t t = counts.u; t-- > 1;) {
-            most = std::max(most, most_at_[t]);
-            counts.most[t] = most;
-        }
-        if (counts.v >= counts.u) {
-            std::uint64_t pairs = 0;
-            for (std::uint64_t w = first_pair_length_; w <= counts.v; ++w) {
-                pairs += pair_steps_[w - first_pair_length_];
-                if (w >= counts.u) counts.pairs.push_back(pairs);
-            }
-        }
-        return counts;
-    }
+    TupleLengths lengths(std::uint64_t n) const { return {n, longest_frequent_ + 1, v_}; }
 
   private:
     std::uint64_t min_count_;
-    std::uint64_t first_pair_length_;
-    std::uint64_t v_ = 0;
-    std::vector<std::uint64_t> most_at_;    // largest frequent node at each depth
-    std::vector<std::uint64_t> pair_steps_; // from first_pair_length_ on
+    std::uint64_t v_ = 0, longest_frequent_ = 0;
+};
+
+// The counts kept per length: the largest node at each depth below
+// most_end (and the largest beyond), and the pair counts for lengths from
+// pair_begin to pair_end - 1 as differences along the lengths.
+class Tally {
+  public:
+    Tally(std::uint64_t most_end, std::uint64_t pair_begin, std::uint64_t pair_end)
+        : most_at_(most_end, 0), pair_begin_(pair_begin),
+          pair_steps_(pair_end > pair_begin ? pair_end - pair_begin : 0, 0) {}
+
+    void operator()(std::uint64_t h, std::uint64_t size, std::uint64_t parent) {
+        if (h < most_at_.size())
+            most_at_[h] = std::max<std::uint64_t>(most_at_[h], size);
+        else
+            beyond_ = std::max(beyond_, size);
+        const std::uint64_t pair_end = pair_begin_ + pair_steps_.size();
+        if (h < pair_begin_ || parent + 1 >= pair_end) return;
+        const std::uint64_t c2 = size * (size - 1) / 2;
+        pair_steps_[std::max(parent + 1, pair_begin_) - pair_begin_] += c2;
+        if (h + 1 < pair_end) pair_steps_[h + 1 - pair_begin_] -= c2;
+    }
+
+    // Turns the tables into counts, in place, and hands them over.
+    void visit(const TupleLengths& lengths, TupleVisitor& visitor) {
+        // The most frequent t-tuple: the largest node at depth >= t.
+        const std::uint64_t most_end = std::min<std::uint64_t>(most_at_.size(), lengths.u);
+        std::uint64_t most = std::max<std::uint64_t>(beyond_, 1);
+        for (std::uint64_t t = most_at_.size(); t-- > most_end;)
+            most = std::max<std::uint64_t>(most, most_at_[t]);
+        for (std::uint64_t t = most_end; t-- > 1;) {
+            most = std::max<std::uint64_t>(most, most_at_[t]);
+            most_at_[t] = static_cast<std::uint32_t>(most);
+        }
+        visitor.most(std::span<const std::uint32_t>(most_at_).subspan(1, most_end - 1));
+        // Pair counts: the running sum of the differences.
+        std::uint64_t pairs = 0;
+        for (std::uint64_t& step : pair_steps_)
+            step = pairs += step;
+        if (lengths.v < lengths.u) {
+            visitor.pairs({});
+            return;
+        }
+        visitor.pairs(std::span<const std::uint64_t>(pair_steps_)
+                          .subspan(lengths.u - pair_begin_, lengths.v + 1 - lengths.u));
+    }
+
+  private:
+    std::vector<std::uint32_t> most_at_; // sizes are below 2^32
+    std::uint64_t beyond_ = 0;
+    std::uint64_t pair_begin_;
+    std::vector<std::uint64_t> pair_steps_;
+};
+
+// Both in one walk, for prefix sorting (whose LCP values are short).
+struct BothTallies {
+    Extent& extent;
+    Tally& tally;
+    void operator()(std::uint64_t h, std::uint64_t size, std::uint64_t parent) {
+        extent(h, size, parent);
+        tally(h, size, parent);
+    }
 };
 
 } // namespace
 
-TupleCounts tuple_counts(Symbols s, unsigned k, std::uint64_t min_count) {
+void count_tuples(Symbols s, unsigned k, std::uint64_t min_count, TupleVisitor& visitor) {
     {
-        TupleTally tally(min_count, 1);
-        LcpIntervalWalker<TupleTally&> walker(tally);
+        Extent extent(min_count);
+        // Prefix sorting gives up before LCP values grow long; u is not
+        // known yet, so everything is kept.
+        const std::uint64_t longest = prefix_sort_max_lcp(k) + 2;
+        Tally tally(longest, 0, longest);
+        LcpIntervalWalker<BothTallies> walker(BothTallies{extent, tally});
         const bool sorted =
             stream_lcp_by_prefix_sort(s, k, [&](std::span<const std::uint64_t> lcps) {
                 for (const std::uint64_t h : lcps)
@@ -84,22 +116,29 @@ TupleCounts tuple_counts(Symbols s, unsigned k, std::uint64_t min_count) {
             });
         if (sorted) {
             walker.finish();
-            return tally.finish(s.size());
+            const TupleLengths lengths = extent.lengths(s.size());
+            visitor.lengths(lengths);
+            tally.visit(lengths, visitor);
+            return;
         }
     }
-    return tuple_counts_from_suffix_array(s, k, min_count);
+    count_tuples_from_suffix_array(s, k, min_count, visitor);
 }
 
-// Two passes over the LCP array, so that pair counts are kept only from u
-// on: long repeats can make v - u small while v is huge.
-TupleCounts tuple_counts_from_suffix_array(Symbols s, unsigned k, std::uint64_t min_count) {
+void count_tuples_from_suffix_array(Symbols s, unsigned k, std::uint64_t min_count,
+                                    TupleVisitor& visitor) {
     std::vector<std::uint32_t> lcp = suffix_array(s, k);
     suffix_array_to_lcp(s, lcp);
-    TupleTally first(min_count, std::numeric_limits<std::uint64_t>::max());
-    for_each_lcp_interval(lcp, first);
-    TupleTally second(min_count, first.u());
-    for_each_lcp_interval(lcp, second);
-    return second.finish(s.size());
+    // A first walk finds u and v, so that the second keeps most counts only
+    // below u and pair counts only from u to v.
+    Extent extent(min_count);
+    for_each_lcp_interval(lcp, extent);
+    const TupleLengths lengths = extent.lengths(s.size());
+    visitor.lengths(lengths);
+    Tally tally(lengths.u, lengths.u, lengths.v + 1);
+    for_each_lcp_interval(lcp, tally);
+    lcp = {};
+    tally.visit(lengths, visitor);
 }
 
 } // namespace talvora::tools::sp800_90b

@@ -6,24 +6,35 @@
 #include "tools/sp800_90b/samples.h"
 
 #include <cstdint>
-#include <vector>
+#include <span>
 
 namespace talvora::tools::sp800_90b {
 
-struct TupleCounts {
+struct TupleLengths {
     std::uint64_t n = 0;
     // The shortest length at which no tuple occurs min_count times (1 when
     // no symbol does), and the longest length of a tuple occurring twice
     // (overlaps allowed; 0 when no symbol repeats).
     std::uint64_t u = 1, v = 0;
-    std::vector<std::uint64_t> most;  // most[t]: the most frequent t-tuple's count, 1 <= t < u
-    std::vector<std::uint64_t> pairs; // pairs[w - u]: pairs of equal w-tuples, u <= w <= v
+};
+
+// Receives the counts for every length, non-increasing in the length.
+class TupleVisitor {
+  public:
+    virtual ~TupleVisitor() = default;
+    virtual void lengths(const TupleLengths& lengths) = 0; // first
+    // counts[t - 1]: how often the most frequent t-tuple occurs, 1 <= t < u.
+    virtual void most(std::span<const std::uint32_t> counts) = 0;
+    // counts[w - u]: the pairs of positions starting equal w-tuples,
+    // u <= w <= v.
+    virtual void pairs(std::span<const std::uint64_t> counts) = 0;
 };
 
 // Symbols < k. Tuples are counted at every start position (overlapping).
-TupleCounts tuple_counts(Symbols s, unsigned k, std::uint64_t min_count);
-// The same from the suffix array alone, which tuple_counts falls back on
+void count_tuples(Symbols s, unsigned k, std::uint64_t min_count, TupleVisitor& visitor);
+// The same from the suffix array alone, which count_tuples falls back on
 // where repeats are long.
-TupleCounts tuple_counts_from_suffix_array(Symbols s, unsigned k, std::uint64_t min_count);
+void count_tuples_from_suffix_array(Symbols s, unsigned k, std::uint64_t min_count,
+                                    TupleVisitor& visitor);
 
 } // namespace talvora::tools::sp800_90b

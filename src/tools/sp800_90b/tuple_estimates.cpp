@@ -3,6 +3,7 @@
 // the reference tool's do.
 #include "tools/sp800_90b/tuple_estimates.h"
 
+#include "tools/sp800_90b/largest_root.h"
 #include "tools/sp800_90b/tuple_counts.h"
 #include "tools/sp800_90b/upper_bound.h"
 
@@ -12,6 +13,28 @@
 namespace talvora::tools::sp800_90b {
 
 namespace {
+
+// The largest per-symbol probability each estimate sees.
+class TupleMaxima : public TupleVisitor {
+  public:
+    void lengths(const TupleLengths& lengths) override { lengths_ = lengths; }
+    // (Q[t] / (n - t + 1))^(1/t)
+    void most(std::span<const std::uint32_t> counts) override {
+        tuple_ = largest_root(counts, 1, [n = lengths_.n](std::uint64_t t) {
+            return static_cast<long double>(n - t + 1);
+        });
+    }
+    // (S_w / C(n - w + 1, 2))^(1/w)
+    void pairs(std::span<const std::uint64_t> counts) override {
+        lrs_ = largest_root(counts, lengths_.u, [n = lengths_.n](std::uint64_t w) {
+            const std::uint64_t windows = n - w + 1;
+            return static_cast<long double>(windows * (windows - 1) / 2);
+        });
+    }
+
+    TupleLengths lengths_;
+    long double tuple_ = 0, lrs_ = 0;
+};
 
 // The bound on p_hat and its min-entropy, both in extended precision.
 void finish(Estimate& estimate, const char* p_hat_name, long double p_hat, std::uint64_t n) {
@@ -24,37 +47,24 @@ void finish(Estimate& estimate, const char* p_hat_name, long double p_hat, std::
 } // namespace
 
 TupleEstimates tuple_estimates(Symbols s, unsigned alphabet) {
-    const TupleCounts counts = tuple_counts(s, alphabet, TUPLE_MIN_COUNT);
-    const std::uint64_t n = counts.n, u = counts.u, v = counts.v;
+    TupleMaxima maxima;
+    count_tuples(s, alphabet, TUPLE_MIN_COUNT, maxima);
+    const auto [n, u, v] = maxima.lengths_;
 
     TupleEstimates out{Estimate("t-Tuple"), Estimate("LRS")};
     if (u == 1) {
         out.t_tuple.note = "no tuple occurs " + std::to_string(TUPLE_MIN_COUNT) + " times";
     } else {
-        long double p_max = 0;
-        for (std::uint64_t t = 1; t < u; ++t) {
-            const long double p =
-                static_cast<long double>(counts.most[t]) / static_cast<long double>(n - t + 1);
-            p_max = std::max(p_max, std::pow(p, 1.0L / static_cast<long double>(t)));
-        }
         out.t_tuple.add("t", static_cast<std::int64_t>(u - 1));
-        finish(out.t_tuple, "p-hat_max", p_max, n);
+        finish(out.t_tuple, "p-hat_max", maxima.tuple_, n);
     }
-
     out.lrs.add("u", static_cast<std::int64_t>(u));
     out.lrs.add("v", static_cast<std::int64_t>(v));
     if (v < u) {
         out.lrs.note = "every repeated tuple length is below u";
         return out;
     }
-    long double p_max = 0;
-    for (std::uint64_t w = u; w <= v; ++w) {
-        const std::uint64_t windows = n - w + 1;
-        const long double all_pairs = static_cast<long double>(windows * (windows - 1) / 2);
-        const long double p = static_cast<long double>(counts.pairs[w - u]) / all_pairs;
-        p_max = std::max(p_max, std::pow(p, 1.0L / static_cast<long double>(w)));
-    }
-    finish(out.lrs, "p-hat", p_max, n);
+    finish(out.lrs, "p-hat", maxima.lrs_, n);
     return out;
 }
 

@@ -45,9 +45,22 @@ class PrintDifferences : public ::testing::Environment {
 };
 const auto* const print_differences = ::testing::AddGlobalTestEnvironment(new PrintDifferences);
 
+// The tool prints doubles with 17 significant digits, which read back
+// exactly, and extended-precision values with 22.
+long double read_printed(const std::string& printed) {
+    std::size_t significant = 0;
+    for (const char c : printed.substr(0, printed.find_first_of("eE")))
+        if (c >= '1' && c <= '9')
+            ++significant;
+        else if (c == '0' && significant > 0)
+            ++significant;
+    return significant <= 17 ? std::strtod(printed.c_str(), nullptr)
+                             : std::strtold(printed.c_str(), nullptr);
+}
+
 void expect_close(const std::string& what, double ours, const std::string& printed,
                   double tolerance) {
-    const long double tool = std::strtold(printed.c_str(), nullptr);
+    const long double tool = read_printed(printed);
     if (std::isinf(tool) || std::isnan(tool)) {
         // The tool prints "inf", "-inf" or "nan" where a count is too small.
         EXPECT_TRUE(std::isnan(ours) ? std::isnan(tool) : ours == tool)

@@ -153,18 +153,42 @@ TEST(PrefixSort, GivesUpOnLongRepeats) {
     EXPECT_FALSE(lcp_from_prefix_sort(repeated_block(30'000, 10'000, 8, 5), 256));
 }
 
-void expect_same_counts(const TupleCounts& a, const TupleCounts& b) {
-    EXPECT_EQ(a.n, b.n);
-    EXPECT_EQ(a.u, b.u);
-    EXPECT_EQ(a.v, b.v);
-    EXPECT_EQ(a.most, b.most);
-    EXPECT_EQ(a.pairs, b.pairs);
+// Every count the visitor receives.
+struct CollectedCounts : TupleVisitor {
+    TupleLengths seen;
+    std::vector<std::uint64_t> most_by_length{0}, pairs_by_length;
+    void lengths(const TupleLengths& lengths) override { seen = lengths; }
+    void most(std::span<const std::uint32_t> counts) override {
+        most_by_length.insert(most_by_length.end(), counts.begin(), counts.end());
+    }
+    void pairs(std::span<const std::uint64_t> counts) override {
+        pairs_by_length.assign(counts.begin(), counts.end());
+    }
+};
+
+CollectedCounts collect(const Samples& s, unsigned k, bool suffix_array_only) {
+    CollectedCounts counts;
+    if (suffix_array_only)
+        count_tuples_from_suffix_array(s, k, 35, counts);
+    else
+        count_tuples(s, k, 35, counts);
+    EXPECT_EQ(counts.most_by_length.size(), counts.seen.u);
+    EXPECT_EQ(counts.pairs_by_length.size(),
+              counts.seen.v + 1 - std::min(counts.seen.u, counts.seen.v + 1));
+    return counts;
 }
 
 TEST(TupleCounts, BothRoutesAgree) {
-    for (const Samples& s : {uniform_samples(50'000, 1, 6), markov_nibbles(20'000, 7),
-                             skewed_bytes(30'000, 8), biased_bits(40'000, 0.2, 9)})
-        expect_same_counts(tuple_counts(s, 256, 35), tuple_counts_from_suffix_array(s, 256, 35));
+    for (const Samples& s :
+         {uniform_samples(50'000, 1, 6), markov_nibbles(20'000, 7), skewed_bytes(30'000, 8),
+          biased_bits(40'000, 0.2, 9), uniform_samples(20, 8, 10)}) {
+        const CollectedCounts sorted = collect(s, 256, false), arrays = collect(s, 256, true);
+        EXPECT_EQ(sorted.seen.n, arrays.seen.n);
+        EXPECT_EQ(sorted.seen.u, arrays.seen.u);
+        EXPECT_EQ(sorted.seen.v, arrays.seen.v);
+        EXPECT_EQ(sorted.most_by_length, arrays.most_by_length);
+        EXPECT_EQ(sorted.pairs_by_length, arrays.pairs_by_length);
+    }
 }
 
 // Tuples of a period-3 sequence: u - 1 and v are close to its length, and
@@ -173,15 +197,24 @@ TEST(TupleCounts, PeriodicSequence) {
     Samples s(3'000);
     for (std::size_t i = 0; i < s.size(); ++i)
         s[i] = static_cast<std::uint8_t>(i % 3);
-    const TupleCounts counts = tuple_counts(s, 3, 35);
-    ASSERT_EQ(counts.v, 2'997u);
+    // Through the suffix array: prefix sorting gives up.
+    const CollectedCounts counts = collect(s, 3, false);
+    ASSERT_EQ(counts.seen.v, 2'997u);
     // The t-tuple at position 0 recurs every third position: floor((3000 -
     // t) / 3) + 1 times, 35 times up to t = 2898.
-    EXPECT_EQ(counts.u, 2'899u);
-    EXPECT_EQ(counts.most[1], 1'000u);
-    EXPECT_EQ(counts.most[counts.u - 1], 35u);
-    // v: the two occurrences of the longest repeat make one pair.
-    EXPECT_EQ(counts.pairs.back(), 1u);
+    ASSERT_EQ(counts.seen.u, 2'899u);
+    for (std::uint64_t t = 1; t < counts.seen.u; ++t)
+        ASSERT_EQ(counts.most_by_length[t], (3'000 - t) / 3 + 1) << t;
+    // Equal w-tuples: positions i < j with j - i divisible by 3, both
+    // starting a whole w-tuple.
+    for (std::uint64_t w = counts.seen.u; w <= counts.seen.v; ++w) {
+        std::uint64_t expected = 0;
+        for (std::uint64_t r = 0; r < 3; ++r) {
+            const std::uint64_t starts = r + w <= 3'000 ? (3'000 - w - r) / 3 + 1 : 0;
+            expected += starts * (starts - 1) / 2;
+        }
+        ASSERT_EQ(counts.pairs_by_length[w - counts.seen.u], expected) << w;
+    }
 }
 
 } // namespace
