@@ -129,8 +129,9 @@ bool identity_map(const PermutationData& data) {
 
 double literal_median(Symbols literal, unsigned alphabet) {
     if (alphabet == 2) return 0.5;
-    const ByteHistogram histogram = count_bytes(literal);
     const std::size_t n = literal.size();
+    if (n == 0) return 0;
+    const ByteHistogram histogram = count_bytes(literal);
     // The symbol at sorted position `index`.
     auto at = [&](std::size_t index) {
         std::uint64_t before = 0;

@@ -49,7 +49,7 @@ class StatisticsWorkspace {
     StatisticsWorkspace(const PermutationData& data, std::size_t n);
 
     // Writes the value of every statistic in wanted except compression into
-    // values; the others are left alone.
+    // values (and may write others that come from the same pass).
     void evaluate(Symbols symbols, StatisticSet wanted, StatisticValues& values);
 
   private:
