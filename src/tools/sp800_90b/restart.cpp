@@ -103,4 +103,9 @@ RestartResult restart(Symbols data, unsigned bits, double h_initial, const Resta
     return result;
 }
 
+RestartResult restart(Symbols data, unsigned bits, double h_initial,
+                      const RestartOptions& options) {
+    return restart(data, bits, h_initial, options, global_pool());
+}
+
 } // namespace talvora::tools::sp800_90b

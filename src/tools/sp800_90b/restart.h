@@ -60,6 +60,7 @@ struct RestartOptions {
 // SampleRangeError for a sample wider than bits.
 RestartResult restart(Symbols data, unsigned bits, double h_initial, const RestartOptions& options,
                       WorkerPool& pool);
+RestartResult restart(Symbols data, unsigned bits, double h_initial, const RestartOptions& options);
 
 // The column dataset: sample c of every restart, then sample c + 1, ...
 std::vector<std::uint8_t> restart_columns(Symbols rows);
