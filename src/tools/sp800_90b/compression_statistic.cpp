@@ -112,6 +112,20 @@ std::optional<std::uint64_t> bzip2_block_bits(std::string_view block,
     return *end - HEADER_BITS - TRAILER_BITS;
 }
 
+std::optional<std::uint64_t> bzip2_length_up_to(std::string_view text, std::uint64_t limit,
+                                                std::span<char> scratch) noexcept {
+    std::uint64_t bits = 0;
+    while (!text.empty()) {
+        const std::size_t len = bzip2_first_block(text);
+        const auto block = bzip2_block_bits(text.substr(0, len), scratch);
+        if (!block) return std::nullopt;
+        bits += *block;
+        text.remove_prefix(len);
+        if (bzip2_stream_length(bits) > limit) break; // later blocks only add
+    }
+    return bzip2_stream_length(bits);
+}
+
 std::uint64_t bzip2_stream_length(std::uint64_t block_bits) noexcept {
     return (HEADER_BITS + block_bits + TRAILER_BITS + 7) / 8;
 }

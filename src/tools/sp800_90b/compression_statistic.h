@@ -56,6 +56,13 @@ std::vector<std::string_view> bzip2_blocks(std::string_view text);
 std::optional<std::uint64_t> bzip2_block_bits(std::string_view block,
                                               std::span<char> scratch) noexcept;
 
+// The length of the bzip2 stream of text, its blocks compressed one after
+// another into scratch; but once the blocks so far make a stream longer
+// than limit, that partial length (so only whether the length exceeds limit
+// is exact then). Nothing when libbz2 could not get memory.
+std::optional<std::uint64_t> bzip2_length_up_to(std::string_view text, std::uint64_t limit,
+                                                std::span<char> scratch) noexcept;
+
 // The length in bytes of the bzip2 stream whose blocks take block_bits bits
 // in all.
 std::uint64_t bzip2_stream_length(std::uint64_t block_bits) noexcept;

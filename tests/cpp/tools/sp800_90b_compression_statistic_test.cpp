@@ -38,6 +38,7 @@ std::uint64_t blockwise_length(std::string_view text) {
         EXPECT_LE(block.size(), BZIP2_BLOCK_MAX);
         bits += bzip2_block_bits(block, scratch).value();
     }
+    EXPECT_EQ(bzip2_length_up_to(text, UINT64_MAX, scratch), bzip2_stream_length(bits));
     return bzip2_stream_length(bits);
 }
 
@@ -84,6 +85,25 @@ TEST(CompressionStatistic, BlocksAddUpToTheWholeStream) {
         }
     for (const std::string& text : texts)
         EXPECT_EQ(blockwise_length(text), whole_stream_length(text)) << text.size();
+}
+
+// Past the limit the length is only known to exceed it: the blocks after
+// the one that crosses it are left alone.
+TEST(CompressionStatistic, LengthUpToALimit) {
+    std::array<std::uint8_t, 256> raw{};
+    for (unsigned s = 0; s < 256; ++s)
+        raw[s] = static_cast<std::uint8_t>(s);
+    const std::string text = expected_text(uniform_samples(400'000, 8, 7), raw); // three blocks
+    std::vector<char> scratch(BZIP2_SCRATCH);
+    const std::uint64_t whole = whole_stream_length(text);
+    const std::vector<std::string_view> blocks = bzip2_blocks(text);
+    ASSERT_EQ(blocks.size(), 3u);
+    const std::uint64_t first = bzip2_stream_length(bzip2_block_bits(blocks[0], scratch).value());
+    EXPECT_EQ(bzip2_length_up_to(text, whole, scratch), whole);
+    EXPECT_EQ(bzip2_length_up_to(text, first - 1, scratch), first);
+    const std::uint64_t partial = bzip2_length_up_to(text, first, scratch).value();
+    EXPECT_GT(partial, first);
+    EXPECT_LT(partial, whole);
 }
 
 } // namespace
