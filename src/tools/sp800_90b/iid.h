@@ -33,7 +33,7 @@ struct IidTests {
 };
 
 struct IidOptions {
-    std::size_t permutations = 10'000;
+    std::size_t permutations = 10'000; // at most this many shuffles
     std::optional<std::uint64_t> seed; // drawn from the system when absent
     PermutationProgress progress;
 };
