@@ -8,7 +8,6 @@ import argparse
 import io
 import os
 import sys
-from collections.abc import Sequence
 from typing import NoReturn
 
 from talvora_tools.cli import report_command, scan_command
@@ -43,9 +42,11 @@ def parser() -> argparse.ArgumentParser:
     return top
 
 
-def main(arguments: Sequence[str] | None = None) -> int:
+def main(arguments: list[str] | tuple[str, ...] | None = None) -> int:
     """Runs the command line; returns its exit status. Ctrl-C is left to
     the caller (run() turns it into status 130)."""
+    if isinstance(arguments, str):  # would be taken apart into one-letter words
+        raise TypeError("main() takes the command line as a list of words, not a str")
     words = list(sys.argv[1:] if arguments is None else arguments)
     if not words or words[0] not in {command.name for command in COMMANDS} | {"-h", "--help"}:
         words.insert(0, DEFAULT)

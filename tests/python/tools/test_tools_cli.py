@@ -20,6 +20,7 @@ import time
 import pytest
 
 import talvora_tools
+from talvora_tools.cli import main
 from tools_support import run_python, sample
 
 KIB = 1 << 10
@@ -161,6 +162,12 @@ def test_usage_errors_exit_2_without_output(files, args):
     done = talvora(*args, cwd=files, text=True)
     assert done.returncode == 2 and done.stdout == ""
     assert done.stderr.splitlines()[-1].startswith("talvora") and "Traceback" not in done.stderr
+
+
+def test_main_refuses_a_str_for_its_list_of_words():
+    # "report x" would otherwise run as the words "r", "e", "p", ...
+    with pytest.raises(TypeError, match="list of words"):
+        main("report x")
 
 
 def test_a_first_argument_naming_a_subcommand_is_the_subcommand(tmp_path):
