@@ -43,8 +43,8 @@ __all__ = [
 
 # Called between rounds of shuffles with the number of shuffles made so far.
 Progress = Callable[[int], object]
-Form = Literal["literal", "bitstring"]
-_FORMS: dict[str, Form] = {"literal": "literal", "bitstring": "bitstring"}
+_FORMS: dict[str, Literal["literal", "bitstring"]] = {"literal": "literal",
+                                                      "bitstring": "bitstring"}
 Plain = None | bool | int | float | str | list["Plain"] | dict[str, "Plain"]
 
 
@@ -89,7 +89,7 @@ class Estimate(_Record):
     the reference tool prints them."""
 
     name: str
-    form: Form
+    form: Literal["literal", "bitstring"]
     min_entropy: float | None
     values: Mapping[str, int | float]
     note: str = ""
