@@ -16,11 +16,13 @@ import numpy as np
 import pytest
 
 from talvora_tools import sp800_90b
+from tools_support import SLOW_BUILD
 
 NIBBLES = np.random.default_rng(6).integers(0, 16, 20_000, dtype=np.uint8).tobytes()
-# A slow random walk: the permutation test runs all its shuffles.
-WALK = (np.cumsum(np.random.default_rng(2).integers(-1, 2, 200_000)) % 16).astype(
-    np.uint8).tobytes()
+# A slow random walk: the permutation test runs all its shuffles, for well
+# over the second after which a bar shows.
+WALK = (np.cumsum(np.random.default_rng(2).integers(-1, 2, 20_000 if SLOW_BUILD else 200_000))
+        % 16).astype(np.uint8).tobytes()
 
 
 def talvora(*args, cwd, **options):
