@@ -6,10 +6,12 @@ import fcntl
 import json
 import os
 import pty
+import signal
 import struct
 import subprocess
 import sys
 import termios
+import time
 import warnings
 
 import numpy as np
@@ -137,3 +139,21 @@ def test_the_shuffles_bar_only_on_a_terminal(tmp_path, terminal):
     assert done.returncode == 0
     assert json.loads(done.stdout)["is_iid"] is False
     assert (b"permutation test" in drawn and b"shuffles" in drawn) is terminal
+
+
+@pytest.mark.skipif(SLOW_BUILD, reason="times the answer to Ctrl-C")
+def test_ctrl_c_in_the_permutation_test_exits_130(tmp_path):
+    (tmp_path / "walk.bin").write_bytes(WALK)
+    child = subprocess.Popen([sys.executable, "-m", "talvora_tools", "90b", "walk.bin", "-b", "4",
+                              "--iid", "--permutations", str(10**9)], cwd=tmp_path,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        time.sleep(3)  # well into the shuffles
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=60)
+        waited = time.monotonic() - sent
+    finally:
+        child.kill()
+    assert child.returncode == 130 and out == "" and "Traceback" not in err
+    assert waited < 2, waited
