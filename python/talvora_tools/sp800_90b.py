@@ -77,7 +77,8 @@ def _plain(value: object) -> Plain:
 
 
 def _number(value: float | None, digits: int = 6) -> str:
-    return "-" if value is None or math.isnan(value) else f"{value:.{digits}f}"
+    # No value is "-"; a zero is shown unsigned (as_dict keeps the sign of -0.0).
+    return "-" if value is None or math.isnan(value) else f"{value + 0.0:.{digits}f}"
 
 
 @dataclasses.dataclass(frozen=True, slots=True, repr=False)
@@ -95,10 +96,17 @@ class Estimate(_Record):
     note: str = ""
 
     def __repr__(self) -> str:
+        if self.min_entropy is None:
+            return f"<Estimate {self.name} on the {self.form}: no value ({self.note})>"
         shown = ", ".join(f"{key}={value!r}" for key, value in list(self.values.items())[:4])
         more = ", ..." if len(self.values) > 4 else ""
         return (f"<Estimate {self.name} on the {self.form}: min-entropy "
                 f"{_number(self.min_entropy)} ({shown}{more})>")
+
+
+def samples_of(samples: int, bits: int) -> str:
+    """How many samples of how many bits, in words."""
+    return f"{samples} samples of {bits} bit{'s' if bits != 1 else ''}"
 
 
 def _estimates(raw: Sequence[tuple[str, str, float | None, Sequence[tuple[str, int | float]],
@@ -138,7 +146,7 @@ class NonIidResult(_Record):
     warnings: tuple[str, ...] = ()
 
     def __repr__(self) -> str:
-        lines = [f"<NonIidResult: {self.samples} samples of {self.bits} bits, {self.k} values"
+        lines = [f"<NonIidResult: {samples_of(self.samples, self.bits)}, {self.k} values"
                  + (", conditioned" if self.conditioned else ""),
                  f"  assessed min-entropy {_number(self.assessed)} bits per sample "
                  f"(H_original {_number(self.h_original)}, "
@@ -275,7 +283,7 @@ class IidResult(_Record):
     warnings: tuple[str, ...] = ()
 
     def __repr__(self) -> str:
-        lines = [f"<IidResult: {self.samples} samples of {self.bits} bits, {self.k} values: "
+        lines = [f"<IidResult: {samples_of(self.samples, self.bits)}, {self.k} values: "
                  f"{'IID' if self.is_iid else 'not shown to be IID'}",
                  f"  assessed min-entropy {_number(self.assessed)} bits per sample "
                  f"(H_original {_number(self.h_original)}, "

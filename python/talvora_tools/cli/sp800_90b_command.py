@@ -21,11 +21,13 @@ from talvora_tools.cli.progress import Bar, Progress
 from talvora_tools.sp800_90b import Estimate, IidResult, IidTests, NonIidResult, RestartResult
 
 Result = NonIidResult | IidResult | RestartResult
+# Min-entropies in the text report: six decimals, a zero unsigned.
+SIX = fixed(6)
 
 ESTIMATE_COLUMNS = (
     Column("name", "estimator", str, 11, left=True),
     Column("form", "form", str, 9, left=True),
-    Column("min_entropy", "min-entropy", fixed(6)),
+    Column("min_entropy", "min-entropy", SIX),
 )
 TEST_COLUMNS = (
     Column("test", "test", str, 26, left=True),
@@ -180,19 +182,19 @@ def write_text(context: Context, path: str, result: Result) -> None:
         return
     track = "IID track" if isinstance(result, IidResult) else (
         "conditioned, as bits" if result.conditioned else "non-IID track")
-    context.text(f"{path}: {result.samples} samples of {result.bits} bits, {result.k} distinct "
-                 f"values ({track})")
+    context.text(f"{path}: {sp800_90b.samples_of(result.samples, result.bits)}, {result.k} "
+                 f"distinct values ({track})")
     context.write([e.as_dict() for e in result.estimates], ESTIMATE_COLUMNS)
     context.text("")
     if result.h_original is not None:
-        context.text(f"H_original: {result.h_original:.6f}")
+        context.text(f"H_original: {SIX(result.h_original)}")
     if result.h_bitstring is not None:
-        context.text(f"H_bitstring: {result.h_bitstring:.6f} (per sample: "
-                     f"{result.bits * result.h_bitstring:.6f})")
+        context.text(f"H_bitstring: {SIX(result.h_bitstring)} (per sample: "
+                     f"{SIX(result.bits * result.h_bitstring)})")
     if isinstance(result, IidResult):
         write_tests(context, result.tests)
         context.text(f"IID: {'yes' if result.is_iid else 'no (not shown to be IID)'}")
-    context.text(f"assessed min-entropy: {result.assessed:.6f} bits per sample")
+    context.text(f"assessed min-entropy: {SIX(result.assessed)} bits per sample")
 
 
 def write_tests(context: Context, tests: IidTests | None) -> None:
@@ -220,19 +222,19 @@ def write_restart(context: Context, path: str, result: RestartResult) -> None:
     s = result.sanity
     context.text(f"{path}: restart tests, {result.bits}-bit samples, "
                  f"{'IID' if result.iid else 'non-IID'} track, claimed H_I "
-                 f"{result.h_initial:.6f}")
+                 f"{SIX(result.h_initial)}")
     context.text(f"sanity check: {'passed' if s.passed else 'failed'} (the commonest value of a "
                  f"row or column occurs {s.max_count} times, cutoff {s.cutoff})")
     for name, dataset in (("rows", result.rows), ("columns", result.columns)):
         if dataset is None:
             continue
-        context.text(f"\n{name}: min-entropy {dataset.min_entropy:.6f}")
+        context.text(f"\n{name}: min-entropy {SIX(dataset.min_entropy)}")
         context.write([e.as_dict() for e in dataset.estimates], ESTIMATE_COLUMNS)
         if result.iid:
             write_tests(context, dataset.tests)
     context.text("")
     if result.validated and result.assessed is not None:
-        context.text(f"validated; assessed min-entropy: {result.assessed:.6f} bits per sample")
+        context.text(f"validated; assessed min-entropy: {SIX(result.assessed)} bits per sample")
     else:
         context.text("not validated: " + ("the restarts do not carry the claimed entropy"
                                           if s.passed else "the sanity check failed"))
