@@ -17,6 +17,7 @@
 #include <nanobind/stl/variant.h>
 #include <nanobind/stl/vector.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -84,10 +85,11 @@ std::optional<DatasetTuple> dataset_tuple(const std::optional<sp::RestartDataset
 }
 
 // What the permutation test asks between rounds of shuffles, which run
-// without the interpreter lock: whether to go on. It takes the lock for a
-// moment to run pending signal handlers (Ctrl-C) and the caller's progress
-// callback; an exception from either stops the test and is raised once the
-// computation has unwound.
+// without the interpreter lock: whether to go on. Every CHECK_INTERVAL at
+// most (rounds of short inputs take microseconds, and other Python threads
+// want the lock) it takes the lock for a moment to run pending signal
+// handlers (Ctrl-C) and the caller's progress callback; an exception from
+// either stops the test and is raised once the computation has unwound.
 class PermutationWatch {
   public:
     explicit PermutationWatch(nb::handle callback) : callback_(nb::borrow(callback)) {}
@@ -103,7 +105,12 @@ class PermutationWatch {
     }
 
   private:
+    static constexpr auto CHECK_INTERVAL = std::chrono::milliseconds(20);
+
     bool keep_going(std::size_t permutations) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_check_ < CHECK_INTERVAL) return true;
+        last_check_ = now;
         nb::gil_scoped_acquire attached;
         if (PyErr_CheckSignals() == 0 && call_back(permutations)) return true;
         error_ = nb::steal(PyErr_GetRaisedException());
@@ -119,6 +126,7 @@ class PermutationWatch {
 
     nb::object callback_;
     nb::object error_;
+    std::chrono::steady_clock::time_point last_check_{};
 };
 
 // Runs assess on data's bytes without the interpreter lock, the input held
