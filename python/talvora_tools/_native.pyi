@@ -3,7 +3,7 @@ The native core of talvora_tools: histograms of bytes and their reports.
 """
 
 import array
-from collections.abc import Buffer, Sequence
+from collections.abc import Buffer, Callable, Sequence
 from typing import SupportsIndex, overload
 
 
@@ -100,3 +100,18 @@ class _Scanner:
     @property
     def done(self) -> bool:
         """Whether every window this scanner can produce is out."""
+
+def _non_iid(data: object | None, bits: int, conditioned: bool) -> tuple[int, int, float | None, float | None, float, list[tuple[str, str, float | None, list[tuple[str, int | float]], str]], list[str]]:
+    """
+    The non-IID assessment of data's samples: (samples, k, h_original, h_bitstring, assessed, estimates, warnings); an estimate is (name, form, min_entropy, values, note).
+    """
+
+def _iid(data: object | None, bits: int, permutations: int, seed: int | None, progress: Callable[[int], object] | None) -> tuple[int, int, float, float, bool, list[tuple[str, str, float | None, list[tuple[str, int | float]], str]], float | None, float | None, float, tuple[tuple[float, int, float, bool], tuple[float, int, float, bool], tuple[float, int, float, bool], tuple[list[tuple[str, float, int, int, int, bool | None]], int, int, bool, bool]] | None, bool, list[str]]:
+    """
+    The IID track on data's samples: (samples, k, mean, median, binary, estimates, h_original, h_bitstring, assessed, tests, is_iid, warnings); tests are (independence, goodness of fit, LRS, permutation). progress(shuffles made) is called between rounds.
+    """
+
+def _restart(data: object | None, bits: int, h_initial: float | None, iid: bool, permutations: int, seed: int | None, progress: Callable[[int], object] | None) -> tuple[float, int, tuple[float, int, int, bool], tuple[list[tuple[str, str, float | None, list[tuple[str, int | float]], str]], float, tuple[tuple[float, int, float, bool], tuple[float, int, float, bool], tuple[float, int, float, bool], tuple[list[tuple[str, float, int, int, int, bool | None]], int, int, bool, bool]] | None] | None, tuple[list[tuple[str, str, float | None, list[tuple[str, int | float]], str]], float, tuple[tuple[float, int, float, bool], tuple[float, int, float, bool], tuple[float, int, float, bool], tuple[list[tuple[str, float, int, int, int, bool | None]], int, int, bool, bool]] | None] | None, bool, float | None, list[str]]:
+    """
+    The restart tests on 1000 restarts of 1000 samples, one restart after another, for the claimed entropy h_initial (None: the entropy the same track assesses on the samples in order): (h_initial, k, sanity (alpha, cutoff, max_count, passed), rows, columns, validated, assessed, warnings); a dataset is (estimates, min_entropy, tests).
+    """

@@ -1,6 +1,6 @@
 """talvora_tools.cli: the talvora command line, a thin shell over the
-library: `talvora [report] FILE...` and `talvora scan FILE --window N`, as
-an aligned table, JSON lines or CSV."""
+library: `talvora [report] FILE...`, `talvora scan FILE --window N` and
+`talvora 90b FILE --bits N`, as an aligned table, JSON lines or CSV."""
 
 from talvora_tools.cli.app import main, run
 

@@ -10,11 +10,12 @@ import os
 import sys
 from typing import NoReturn
 
-from talvora_tools.cli import report_command, scan_command
+from talvora_tools.cli import report_command, scan_command, sp800_90b_command
 from talvora_tools.cli.command import Command, Context, UsageError
 
 # A new subcommand is a module with a Command, added here.
-COMMANDS: tuple[Command, ...] = (report_command.COMMAND, scan_command.COMMAND)
+COMMANDS: tuple[Command, ...] = (report_command.COMMAND, scan_command.COMMAND,
+                                 sp800_90b_command.COMMAND)
 # `talvora FILE...` means `talvora report FILE...`.
 DEFAULT = report_command.COMMAND.name
 

@@ -56,12 +56,12 @@ class Context:
             print(f"talvora: {shown}: {reason}", file=sys.stderr, flush=True)
 
     @contextlib.contextmanager
-    def progress(self, total: int | None, description: str) -> Iterator[
+    def progress(self, total: int | None, description: str, unit: str = "B") -> Iterator[
             tuple[progress.Progress, progress.Bar]]:
         """A Progress for the workers and its bar (shown only on a terminal,
-        after about a second, unless --quiet)."""
+        after about a second, unless --quiet), counting unit."""
         counter = progress.Progress(total, shown=progress.wanted(self.quiet))
-        with progress.Bar(counter, description) as bar:
+        with progress.Bar(counter, description, unit) as bar:
             self._bar = bar
             try:
                 yield counter, bar

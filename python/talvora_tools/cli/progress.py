@@ -16,7 +16,8 @@ SHOW_AFTER = 1.0
 
 
 class Progress:
-    """Bytes done so far; workers add to it from any thread."""
+    """Work done so far (bytes, unless the bar says otherwise); workers add
+    to it from any thread."""
 
     def __init__(self, total: int | None, *, shown: bool) -> None:
         self.total = total
@@ -44,7 +45,7 @@ class Bar:
     """The bar of a Progress, brought up to date by show(); a context
     manager that takes the bar away at its end."""
 
-    def __init__(self, progress: Progress, description: str) -> None:
+    def __init__(self, progress: Progress, description: str, unit: str = "B") -> None:
         self._progress = progress
         self._bar: Any = None
         self._on_screen = False
@@ -53,9 +54,11 @@ class Bar:
             # goes to a pipe starts without it.
             from tqdm import tqdm  # type: ignore[import-untyped]  # tqdm ships no types
 
-            self._bar = tqdm(total=progress.total, desc=description, unit="B", unit_scale=True,
-                             unit_divisor=1024, delay=SHOW_AFTER, leave=False, file=sys.stderr,
-                             dynamic_ncols=True)
+            # Bytes in KiB, MiB...; other units (shuffles, say) as counted.
+            in_bytes = unit == "B"
+            self._bar = tqdm(total=progress.total, desc=description, unit=unit,
+                             unit_scale=in_bytes, unit_divisor=1024, delay=SHOW_AFTER,
+                             leave=False, file=sys.stderr, dynamic_ncols=True)
 
     def show(self) -> None:
         if self._bar is not None and self._bar.update(self._progress.done - self._bar.n):

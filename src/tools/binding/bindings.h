@@ -24,6 +24,9 @@ void bind_file_reading(HistogramClass& histogram);
 // scan, its profile (edges, regions) and the streaming Scanner.
 void bind_scan(nanobind::module_& module);
 
+// The SP 800-90B assessments: non-IID estimators, IID track, restart tests.
+void bind_sp800_90b(nanobind::module_& module);
+
 // Appends more to histogram, raising OverflowError where the byte count
 // would pass 2^64 - 1.
 void append_or_raise(HistogramState& histogram, const Counted& more);

@@ -8,4 +8,5 @@ NB_MODULE(_native, module) {
     talvora::tools::bind_report(histogram);
     talvora::tools::bind_file_reading(histogram);
     talvora::tools::bind_scan(module);
+    talvora::tools::bind_sp800_90b(module);
 }

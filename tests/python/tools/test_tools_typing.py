@@ -34,6 +34,9 @@ REFUSED = [
     "talvora_tools.dask.histogram(b'x')",
     "talvora_tools.dask.scan_file(path, 16, chunk_size='big')",
     "talvora_tools.cli.main('report')",
+    "talvora_tools.sp800_90b.non_iid(b'', bits='4')",
+    "talvora_tools.sp800_90b.iid(b'', 4, 10)",
+    "talvora_tools.sp800_90b.restart(b'', h_initial='3')",
 ]
 
 # mypy and stubgen run on the release interpreter only (as in test_packaging).

@@ -91,3 +91,22 @@ def spread(paths: list[pathlib.Path], array: Array, bag: Bag, client: distribute
 
 def command_line(arguments: list[str]) -> int:
     return talvora_tools.cli.main(["report", "--json", *arguments])
+
+
+def assess(samples: np.ndarray[tuple[int], np.dtype[np.uint8]], seen: list[int]) -> float:
+    from talvora_tools.sp800_90b import Estimate, IidResult, NonIidResult, iid, non_iid, restart
+
+    assessed: NonIidResult = non_iid(samples, 4, conditioned=False)
+    for estimate in assessed.estimates:
+        assert_type(estimate, Estimate)
+        assert_type(estimate.min_entropy, float | None)
+        assert_type(estimate.values["p_u"], int | float)
+    tested: IidResult = iid(bytes(samples), bits=4, permutations=1000, seed=7,
+                            progress=seen.append)
+    if tested.tests is not None:
+        assert_type(tested.tests.permutation.decided_without, tuple[str, ...])
+        assert_type(tested.tests.independence.p_value, float)
+    claimed = restart(samples, 4, iid=True, h_initial=None, seed=1)
+    assert_type(claimed.assessed, float | None)
+    assert_type(assessed.as_dict(), dict[str, talvora_tools.sp800_90b.Plain])
+    return min(assessed.assessed, tested.assessed)
