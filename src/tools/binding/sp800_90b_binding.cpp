@@ -18,8 +18,11 @@
 #include <nanobind/stl/vector.h>
 
 #include <chrono>
+#include <future>
 #include <optional>
+#include <stop_token>
 #include <string>
+#include <system_error>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -84,6 +87,11 @@ std::optional<DatasetTuple> dataset_tuple(const std::optional<sp::RestartDataset
                         tests_tuple(dataset->tests)};
 }
 
+// How often a long computation without the interpreter lock takes it for a
+// moment, to run pending signal handlers (Ctrl-C): other Python threads want
+// the lock too, so not more often.
+constexpr auto CHECK_INTERVAL = std::chrono::milliseconds(20);
+
 // What the permutation test asks between rounds of shuffles, which run
 // without the interpreter lock: whether to go on. Every CHECK_INTERVAL at
 // most (rounds of short inputs take microseconds, and other Python threads
@@ -105,8 +113,6 @@ class PermutationWatch {
     }
 
   private:
-    static constexpr auto CHECK_INTERVAL = std::chrono::milliseconds(20);
-
     bool keep_going(std::size_t permutations) {
         const auto now = std::chrono::steady_clock::now();
         if (now - last_check_ < CHECK_INTERVAL) return true;
@@ -138,14 +144,52 @@ template <class Assess> auto assessed_without_lock(nb::handle data, Assess&& ass
     return assess(input.bytes());
 }
 
+// Runs assess(bytes, stop) on data's bytes on a thread of its own, the input
+// held meanwhile, while this thread (the one Python delivers signals to)
+// waits without the interpreter lock and takes it every CHECK_INTERVAL to
+// run pending signal handlers. An exception from them (KeyboardInterrupt)
+// asks assess to stop, waits until it has (estimators already running
+// finish), and is raised. Without a thread to spare, assess runs here,
+// without a way to stop it.
+template <class Assess> auto assessed_interruptibly(nb::handle data, Assess&& assess) {
+    const ContiguousInput input(data);
+    const ByteView bytes = input.bytes();
+    std::stop_source stop;
+    nb::object raised;
+    {
+        nb::gil_scoped_release released;
+        std::future<decltype(assess(bytes, stop.get_token()))> result;
+        try {
+            result =
+                std::async(std::launch::async, [&] { return assess(bytes, stop.get_token()); });
+        } catch (const std::system_error&) {
+            return assess(bytes, stop.get_token());
+        }
+        while (result.wait_for(CHECK_INTERVAL) != std::future_status::ready) {
+            if (raised.is_valid()) continue;
+            nb::gil_scoped_acquire attached;
+            if (PyErr_CheckSignals() == 0) continue;
+            raised = nb::steal(PyErr_GetRaisedException());
+            stop.request_stop();
+        }
+        if (!raised.is_valid()) return result.get();
+        try {
+            result.get();
+        } catch (const sp::TasksStopped&) {
+        }
+    }
+    PyErr_SetRaisedException(raised.release().ptr());
+    throw nb::python_error();
+}
+
 // The entropy claimed for restart data when the caller claims none: what
 // the same track assesses on the samples in order. Only the assessed value
 // of the IID track is wanted, which no shuffle changes. Data of the wrong
 // size is left for restart() to refuse, without assessing it first.
-double claim_of(ByteView data, unsigned bits, bool iid) {
+double claim_of(ByteView data, unsigned bits, bool iid, const std::stop_token& stop) {
     if (data.size() != sp::RESTARTS * sp::SAMPLES_PER_RESTART) return 0;
     if (iid) return sp::iid(data, bits, {.permutations = 0, .seed = 0, .progress = {}}).assessed;
-    return sp::non_iid(data, bits, false).assessed;
+    return sp::non_iid(data, bits, false, stop).assessed;
 }
 
 sp::IidOptions iid_options(std::size_t permutations, std::optional<std::uint64_t> seed,
@@ -159,8 +203,10 @@ void bind_sp800_90b(nb::module_& module) {
     module.def(
         "_non_iid",
         [](nb::handle data, unsigned bits, bool conditioned) {
-            const sp::NonIidResult r = assessed_without_lock(
-                data, [&](ByteView bytes) { return sp::non_iid(bytes, bits, conditioned); });
+            const sp::NonIidResult r =
+                assessed_interruptibly(data, [&](ByteView bytes, const std::stop_token& stop) {
+                    return sp::non_iid(bytes, bits, conditioned, stop);
+                });
             return std::make_tuple(r.samples, r.k, r.h_original, r.h_bitstring, r.assessed,
                                    estimate_tuples(r.estimates), r.warnings);
         },
@@ -196,13 +242,19 @@ void bind_sp800_90b(nb::module_& module) {
            std::size_t permutations, std::optional<std::uint64_t> seed,
            std::optional<ProgressCallback> progress) {
             PermutationWatch watch(progress ? nb::handle(*progress) : nb::none());
-            const sp::RestartOptions options{iid, iid_options(permutations, seed, watch)};
+            sp::RestartOptions options{iid, iid_options(permutations, seed, watch), {}};
+            const auto assess = [&](ByteView bytes, const std::stop_token& stop) {
+                options.stop = stop;
+                const double claim = h_initial ? *h_initial : claim_of(bytes, bits, iid, stop);
+                return sp::restart(bytes, bits, claim, options);
+            };
             sp::RestartResult r;
             try {
-                r = assessed_without_lock(data, [&](ByteView bytes) {
-                    const double claim = h_initial ? *h_initial : claim_of(bytes, bits, iid);
-                    return sp::restart(bytes, bits, claim, options);
-                });
+                // The IID track's permutation tests watch for signals on this
+                // thread themselves; the non-IID estimators need a watcher.
+                r = iid ? assessed_without_lock(data,
+                                                [&](ByteView bytes) { return assess(bytes, {}); })
+                        : assessed_interruptibly(data, assess);
             } catch (const sp::PermutationTestStopped&) {
                 watch.raise_stopped();
             }

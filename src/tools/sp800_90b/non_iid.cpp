@@ -93,7 +93,7 @@ double smallest(const std::vector<Estimate>& estimates, Form form, double cap) {
 
 } // namespace
 
-NonIidResult non_iid(Symbols data, unsigned bits, bool conditioned) {
+NonIidResult non_iid(Symbols data, unsigned bits, bool conditioned, const std::stop_token& stop) {
     check_samples(data, bits);
     if (data.empty()) throw std::invalid_argument("no samples to assess");
     NonIidResult result;
@@ -128,7 +128,7 @@ NonIidResult non_iid(Symbols data, unsigned bits, bool conditioned) {
     std::vector<Task> tasks;
     if (bitstring_track) plan_form(tasks, on_bits, bitstring_view, 2);
     if (literal_track) plan_form(tasks, on_literal, literal.symbols, literal.k);
-    run_tasks(tasks);
+    run_tasks(tasks, stop);
     append_estimates(result.estimates, bitstring_track ? &on_bits : nullptr,
                      literal_track ? &on_literal : nullptr);
 

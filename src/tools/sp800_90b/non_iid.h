@@ -4,10 +4,12 @@
 #pragma once
 
 #include "tools/sp800_90b/estimate.h"
+#include "tools/sp800_90b/parallel_tasks.h"
 #include "tools/sp800_90b/samples.h"
 
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -32,8 +34,10 @@ struct NonIidResult {
 
 // Assesses one sample per byte of data, each < 2^bits (else
 // SampleRangeError). Conditioned data are assessed as a bitstring only.
-// Throws std::invalid_argument for empty data or bits outside 1..8.
-NonIidResult non_iid(Symbols data, unsigned bits, bool conditioned);
+// Throws std::invalid_argument for empty data or bits outside 1..8, and
+// TasksStopped once stop is requested (the estimators running then finish).
+NonIidResult non_iid(Symbols data, unsigned bits, bool conditioned,
+                     const std::stop_token& stop = {});
 
 // Fewer samples than this give a warning, as the estimators are meant for more.
 inline constexpr std::size_t RECOMMENDED_SAMPLES = 1'000'000;

@@ -1,6 +1,7 @@
 // src/tools/sp800_90b/parallel_tasks.cpp: a list of tasks split, where
 // their costs balance, through the pool's join; a task's exception is kept
-// (join must not see one) and rethrown once all are done.
+// (join must not see one) and rethrown once all are done. A stop skips the
+// tasks not yet started: a running estimator is left to finish.
 #include "tools/sp800_90b/parallel_tasks.h"
 
 #include "pool/pool.h"
@@ -11,9 +12,10 @@ namespace talvora::tools::sp800_90b {
 
 namespace {
 
-void run_range(WorkerPool& pool, const std::vector<Task>& tasks,
+void run_range(WorkerPool& pool, const std::vector<Task>& tasks, const std::stop_token& stop,
                std::vector<std::exception_ptr>& errors, std::size_t begin, std::size_t end) {
     if (end - begin == 1) {
+        if (stop.stop_requested()) return;
         try {
             tasks[begin].run();
         } catch (...) {
@@ -31,21 +33,22 @@ void run_range(WorkerPool& pool, const std::vector<Task>& tasks,
         left += tasks[mid].cost;
     pool.join(
         [&](bool) {
-            run_range(pool, tasks, errors, begin, mid);
+            run_range(pool, tasks, stop, errors, begin, mid);
             return true;
         },
         [&](bool) {
-            run_range(pool, tasks, errors, mid, end);
+            run_range(pool, tasks, stop, errors, mid, end);
             return true;
         });
 }
 
 } // namespace
 
-void run_tasks(const std::vector<Task>& tasks) {
+void run_tasks(const std::vector<Task>& tasks, const std::stop_token& stop) {
     if (tasks.empty()) return;
     std::vector<std::exception_ptr> errors(tasks.size());
-    run_range(current_pool(), tasks, errors, 0, tasks.size());
+    run_range(current_pool(), tasks, stop, errors, 0, tasks.size());
+    if (stop.stop_requested()) throw TasksStopped{};
     for (const std::exception_ptr& error : errors)
         if (error) std::rethrow_exception(error);
 }

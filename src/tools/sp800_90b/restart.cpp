@@ -42,8 +42,8 @@ RestartDataset assess_iid(Symbols raw, unsigned bits, const IidOptions& options,
 }
 
 // The non-IID estimates of the samples as they are (no bitstring).
-RestartDataset assess_non_iid(Symbols raw, unsigned bits) {
-    NonIidResult result = non_iid(raw, bits, false);
+RestartDataset assess_non_iid(Symbols raw, unsigned bits, const std::stop_token& stop) {
+    NonIidResult result = non_iid(raw, bits, false, stop);
     RestartDataset dataset;
     for (Estimate& e : result.estimates)
         if (e.form == Form::literal) dataset.estimates.push_back(std::move(e));
@@ -94,8 +94,8 @@ RestartResult restart(Symbols data, unsigned bits, double h_initial, const Resta
         result.rows = assess_iid(data, bits, options.iid_options, seed, pool);
         result.columns = assess_iid(columns, bits, options.iid_options, seed, pool);
     } else {
-        result.rows = assess_non_iid(data, bits);
-        result.columns = assess_non_iid(columns, bits);
+        result.rows = assess_non_iid(data, bits, options.stop);
+        result.columns = assess_non_iid(columns, bits, options.stop);
     }
     const double least = std::min(result.rows->min_entropy, result.columns->min_entropy);
     result.validated = least >= h_initial / 2;

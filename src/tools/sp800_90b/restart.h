@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ struct RestartResult {
 struct RestartOptions {
     bool iid = false;       // most common value estimate and IID tests, not the non-IID estimators
     IidOptions iid_options; // for the IID tests' permutation tests
+    std::stop_token stop;   // for the non-IID estimators (see non_iid)
 };
 
 // The tests on RESTARTS * SAMPLES_PER_RESTART samples of `bits` bits, one

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <stop_token>
 
 namespace talvora::tools::sp800_90b::testing {
 namespace {
@@ -68,6 +69,13 @@ TEST(NonIid, BadInput) {
     EXPECT_THROW(non_iid(Samples{}, 8, false), std::invalid_argument);
     EXPECT_THROW(non_iid(Samples{1, 2, 8}, 3, false), SampleRangeError);
     EXPECT_THROW(non_iid(Samples{1, 2}, 0, false), std::invalid_argument);
+}
+
+// A stop asked for before the estimators start skips every one of them.
+TEST(NonIid, StopsWhenAsked) {
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(non_iid(uniform_samples(200'000, 8, 4), 8, false, stop.get_token()), TasksStopped);
 }
 
 // A few bits: the reference tool aborts on these; every estimate here is a

@@ -260,16 +260,17 @@ def test_restart_claims_by_default_what_the_same_track_assesses():
 
 
 INTERRUPTED = """
-import sys, warnings
+import sys, time, warnings
 import numpy as np
 from talvora_tools import sp800_90b
 warnings.simplefilter("ignore")
-# A slow random walk: no statistic of it settles, so the shuffles go on.
-steps = np.random.default_rng(1).integers(-1, 2, 1_000_000)
-data = (np.cumsum(steps) % 16).astype(np.uint8)
+# A slow random walk: no statistic of it settles, so the shuffles go on;
+# the non-IID estimators take a while on ten million of its samples.
+steps = np.random.default_rng(1).integers(-1, 2, {n})
+data = (np.cumsum(steps) % {values}).astype(np.uint8)
 print("ready", flush=True)
 try:
-    sp800_90b.iid(data, 4, permutations=10**9, seed=1)
+    {call}
 except KeyboardInterrupt:
     print("interrupted", flush=True)
     sys.exit(3)
@@ -278,15 +279,20 @@ print("finished")
 
 
 @pytest.mark.skipif(SLOW_BUILD, reason="times the answer to Ctrl-C")
-def test_ctrl_c_stops_a_long_permutation_test_promptly():
-    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
+@pytest.mark.parametrize("n, values, call", [
+    (1_000_000, 16, "sp800_90b.iid(data, 4, permutations=10**9, seed=1)"),
+    (10_000_000, 16, "sp800_90b.non_iid(data, 4)"),
+    (1_000_000, 256, "sp800_90b.restart(data, 8, h_initial=0.5)"),
+], ids=["iid", "non_iid", "restart"])
+def test_ctrl_c_stops_a_long_assessment_promptly(n, values, call):
+    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED.format(n=n, values=values, call=call)],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline() == "ready\n"
-        time.sleep(3)  # well into the shuffles
+        time.sleep(0.5)  # into the work, which takes seconds
         sent = time.monotonic()
         child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=60)
+        out, err = child.communicate(timeout=120)
         waited = time.monotonic() - sent
     finally:
         child.kill()
