@@ -10,6 +10,7 @@ Run through `./dev bench` (it builds first). Options: --quick (each run
 once), --markdown.
 """
 
+import argparse
 import dataclasses
 import math
 import os
@@ -21,8 +22,6 @@ import tempfile
 import time
 
 import numpy as np
-
-from bench_python import parse_options
 
 RUNNER = os.path.join("build", "release", "bench", "bench_sp800_90b_run")
 PEAK_RSS = os.path.join("build", "release", "bench", "bench_peak_rss")
@@ -249,7 +248,10 @@ def reference_command(case, file, bits):
 
 
 def main():
-    args = parse_options()
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--markdown", action="store_true")
+    args = parser.parse_args()
     runner = os.path.abspath(RUNNER)
     load_before = os.getloadavg()
     results = []
