@@ -106,6 +106,8 @@ bench)
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_scan.py
     step "The talvora command line and talvora_tools.dask"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_cli.py "$@"
+    step "SP 800-90B assessments against the reference tool"
+    $PY bench/bench_sp800_90b.py "$@"
     step "Worker pool start-up"
     PYTHONPATH="$PWD/build/release/python" $PY bench/bench_pool_startup.py
     ;;

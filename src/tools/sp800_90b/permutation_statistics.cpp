@@ -165,7 +165,8 @@ StatisticsWorkspace::StatisticsWorkspace(const PermutationData& data, std::size_
     }
 }
 
-void StatisticsWorkspace::evaluate(Symbols symbols, StatisticSet wanted, StatisticValues& values) {
+void StatisticsWorkspace::evaluate(Symbols symbols, StatisticSet wanted, StatisticValues& values,
+                                   const StatisticValues* originals) {
     // Excursion reads raw values; so does covariance unless the data are binary.
     const bool covariance_wanted = (wanted & COVARIANCES).any();
     Symbols raw = symbols;
@@ -174,7 +175,8 @@ void StatisticsWorkspace::evaluate(Symbols symbols, StatisticSet wanted, Statist
                        [this](std::uint8_t s) { return data_.raw[s]; });
         raw = raw_;
     }
-    if (wanted[EXCURSION]) values[EXCURSION] = max_excursion(raw, data_.mean);
+    if (wanted[EXCURSION])
+        values[EXCURSION] = max_excursion(raw, data_.mean, originals ? (*originals)[EXCURSION] : 0);
     if (!data_.binary()) {
         directional(symbols, words_, wanted, values);
         median_runs(symbols, data_.below_median, words_, wanted, values);

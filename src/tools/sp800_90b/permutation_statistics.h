@@ -49,8 +49,12 @@ class StatisticsWorkspace {
     StatisticsWorkspace(const PermutationData& data, std::size_t n);
 
     // Writes the value of every statistic in wanted except compression into
-    // values (and may write others that come from the same pass).
-    void evaluate(Symbols symbols, StatisticSet wanted, StatisticValues& values);
+    // values (and may write others that come from the same pass). Given the
+    // statistics of the original ordering, a value may be worked out only as
+    // far as its order against the original's goes (the shuffles need no
+    // more).
+    void evaluate(Symbols symbols, StatisticSet wanted, StatisticValues& values,
+                  const StatisticValues* originals = nullptr);
 
   private:
     const PermutationData& data_;

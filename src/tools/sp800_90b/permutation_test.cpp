@@ -70,6 +70,7 @@ class PermutationTest {
         original[COMPRESSION_STATISTIC] = original_compression();
         for (std::size_t i = 0; i < PERMUTATION_STATISTICS; ++i)
             result_.statistics[i].original = original[i];
+        original_ = original;
 
         const bool cheap_passed = shuffle_rounds(cheap, 8 * pool_.worker_count());
         result_.compression_needed = cheap_passed;
@@ -147,7 +148,7 @@ class PermutationTest {
                 std::copy(literal_.begin(), literal_.end(), w.shuffled.begin());
                 shuffle_permutation(options_.seed, next + r, w.shuffled);
                 StatisticValues values{};
-                w.statistics.evaluate(w.shuffled, active, values);
+                w.statistics.evaluate(w.shuffled, active, values, &original_);
                 if (active[COMPRESSION_STATISTIC]) {
                     const auto c = compression(w);
                     if (!c) out_of_memory.store(true, std::memory_order_relaxed);
@@ -192,6 +193,7 @@ class PermutationTest {
     DecimalText text_;
     std::vector<std::unique_ptr<Workspace>> workspaces_;
     PermutationTestResult result_;
+    StatisticValues original_{}; // the statistics of the samples as they are
 };
 
 } // namespace

@@ -141,22 +141,48 @@ std::uint64_t count_flags(std::span<const std::uint64_t> words) noexcept {
     return total;
 }
 
-double max_excursion(std::span<const std::uint8_t> x, double mean) noexcept {
-    const std::size_t n = x.size();
-    std::int64_t sum = 0;
-    double largest = 0;
-    std::size_t i = 0;
+namespace {
+
+// The stretch of excursions max_excursion decides at once: long enough that
+// its sum costs little against the walk over it, short enough that a skip
+// saves most of a sequence.
+constexpr std::size_t EXCURSION_STRETCH = 1024;
+
+// Sum of x[begin .. end).
+std::uint64_t byte_sum(std::span<const std::uint8_t> x, std::size_t begin,
+                       std::size_t end) noexcept {
+    std::uint64_t sum = 0;
+    std::size_t i = begin;
+#if defined(__x86_64__)
+    for (; i + 16 <= end; i += 16) {
+        const __m128i sums = _mm_sad_epu8(load(&x[i]), _mm_setzero_si128());
+        sum += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+               static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
+#endif
+    for (; i < end; ++i)
+        sum += x[i];
+    return sum;
+}
+
+// The largest excursion of positions [begin, end), the bytes before begin
+// summing to sum; largest if that is larger.
+double stretch_excursion(std::span<const std::uint8_t> x, std::size_t begin, std::size_t end,
+                         std::int64_t sum, double mean, double largest) noexcept {
+    std::size_t i = begin;
 #if defined(__x86_64__)
     // Four running sums at a time in 32-bit lanes (they stay below 2^31 for
     // fewer than 2^23 samples), converted exactly to double.
-    if (n < (std::size_t{1} << 23)) {
+    if (x.size() < (std::size_t{1} << 23)) {
         const __m128i zero = _mm_setzero_si128();
         const __m128d mean2 = _mm_set1_pd(mean), four = _mm_set1_pd(4);
         const __m128d sign = _mm_set1_pd(-0.0);
-        __m128i carry = zero;
-        __m128d count01 = _mm_set_pd(2, 1), count23 = _mm_set_pd(4, 3);
-        __m128d max01 = _mm_setzero_pd(), max23 = _mm_setzero_pd();
-        for (; i + 4 <= n; i += 4) {
+        __m128i carry = _mm_set1_epi32(static_cast<int>(sum));
+        const auto first = static_cast<double>(begin);
+        __m128d count01 = _mm_set_pd(first + 2, first + 1);
+        __m128d count23 = _mm_set_pd(first + 4, first + 3);
+        __m128d max01 = _mm_set1_pd(largest), max23 = max01;
+        for (; i + 4 <= end; i += 4) {
             std::uint32_t four_bytes;
             std::memcpy(&four_bytes, &x[i], 4);
             __m128i v = _mm_unpacklo_epi16(
@@ -178,11 +204,34 @@ double max_excursion(std::span<const std::uint8_t> x, double mean) noexcept {
         sum = _mm_cvtsi128_si32(carry);
     }
 #endif
-    for (; i < n; ++i) {
+    for (; i < end; ++i) {
         sum += x[i];
         const double d = std::fabs(static_cast<double>(sum) -
                                    static_cast<double>(static_cast<std::int64_t>(i + 1)) * mean);
         largest = d > largest ? d : largest;
+    }
+    return largest;
+}
+
+} // namespace
+
+double max_excursion(std::span<const std::uint8_t> x, double mean, double beyond) noexcept {
+    double largest = 0;
+    std::int64_t sum = 0;
+    for (std::size_t begin = 0; begin < x.size(); begin += EXCURSION_STRETCH) {
+        const std::size_t end = std::min(x.size(), begin + EXCURSION_STRETCH);
+        const auto stretch_sum = static_cast<std::int64_t>(byte_sum(x, begin, end));
+        // Bytes are not negative, so inside the stretch the running sum lies
+        // between the sums at its ends while (i + 1) mean grows from its
+        // first to its last value: every excursion there is within bound.
+        const double low = static_cast<double>(sum) - static_cast<double>(end) * mean;
+        const double high =
+            static_cast<double>(sum + stretch_sum) - static_cast<double>(begin + 1) * mean;
+        const double bound = std::max(std::fabs(low), std::fabs(high));
+        // The margin covers the rounding of the excursions and of the bound.
+        if (bound * (1 + 1e-9) + 1 >= beyond)
+            largest = stretch_excursion(x, begin, end, sum, mean, largest);
+        sum += stretch_sum;
     }
     return largest;
 }

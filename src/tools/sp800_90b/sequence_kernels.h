@@ -27,8 +27,11 @@ Runs flag_runs(std::span<const std::uint64_t> words, std::size_t m) noexcept;
 std::uint64_t count_flags(std::span<const std::uint64_t> words) noexcept;
 
 // max over i of |x[0] + ... + x[i] - (i + 1) mean|: the sum exact, the rest
-// in double.
-double max_excursion(std::span<const std::uint8_t> x, double mean) noexcept;
+// in double. Stretches whose excursions certainly stay below `beyond` are
+// not walked, so a result below beyond may fall short of the maximum; one
+// that reaches it is exact. Either way it compares with beyond as the
+// maximum does, which is all a shuffle's statistic is needed for.
+double max_excursion(std::span<const std::uint8_t> x, double mean, double beyond = 0) noexcept;
 
 // #{i < n - lag : b[i] == b[i + lag]}.
 std::uint64_t count_matches(std::span<const std::uint8_t> b, std::size_t lag) noexcept;

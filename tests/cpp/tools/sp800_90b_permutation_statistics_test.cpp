@@ -170,6 +170,38 @@ TEST(SequenceKernels, MatchPlainLoops) {
     EXPECT_EQ(sum_products(full, 2), std::uint64_t{200'001} * 255 * 255);
 }
 
+// A shuffle's excursion skips stretches that cannot reach the original's:
+// the result must still compare with it as the exact maximum does, and be
+// exact once it reaches it. Long drifts make whole stretches skippable.
+TEST(SequenceKernels, ExcursionAgainstABound) {
+    for (std::size_t n : {1023u, 1024u, 1025u, 5000u, 70'001u}) {
+        Samples drift = uniform_samples(n, 8, n);
+        for (std::size_t i = 0; i < n / 3; ++i)
+            drift[i] = 255; // far above the mean, then back through it
+        for (const Samples& b : {uniform_samples(n, 8, n + 1), drift}) {
+            double sum = 0, exact = 0, total = 0;
+            for (const std::uint8_t v : b)
+                total += v;
+            const double mean = total / static_cast<double>(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                sum += b[i];
+                exact = std::max(exact, std::fabs(sum - static_cast<double>(i + 1) * mean));
+            }
+            ASSERT_EQ(max_excursion(b, mean), exact) << n;
+            for (const double beyond : {exact / 4, exact - 1, std::nextafter(exact, 0.0), exact,
+                                        std::nextafter(exact, 1e300), exact + 1, exact * 3}) {
+                const double got = max_excursion(b, mean, beyond);
+                ASSERT_EQ(got >= beyond, exact >= beyond) << n << " " << beyond;
+                ASSERT_EQ(got > beyond, exact > beyond) << n << " " << beyond;
+                if (exact >= beyond) {
+                    ASSERT_EQ(got, exact) << n << " " << beyond;
+                }
+                ASSERT_LE(got, exact);
+            }
+        }
+    }
+}
+
 TEST(SequenceKernels, RunsOfPackedFlags) {
     Generator g(9);
     for (int trial = 0; trial < 400; ++trial) {
