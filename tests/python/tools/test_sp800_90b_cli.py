@@ -119,7 +119,8 @@ def test_the_shuffles_bar_only_on_a_terminal(tmp_path, terminal):
     if terminal:  # 80 columns: a terminal without a width gets no bar drawn
         fcntl.ioctl(stderr, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
     try:
-        done = talvora("walk.bin", "--bits", "4", "--iid", "--permutations", "3000",
+        # Every shuffle the walk allows, a few seconds: the bar waits a second.
+        done = talvora("walk.bin", "--bits", "4", "--iid", "--permutations", "10000",
                        "--seed", "3", "--json", cwd=tmp_path, stdout=subprocess.PIPE,
                        stderr=stderr, capture_output=False)
         drawn = done.stderr.encode() if not terminal else b""
