@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -32,14 +33,18 @@ void expect_close(const std::string& what, double ours, const std::string& print
     const double tool = std::strtod(printed.c_str(), nullptr);
     const double scale = std::fabs(tool) > 0 ? std::fabs(tool) : 1;
     const double difference = std::fabs(ours - tool) / scale;
-    double& largest = largest_differences()[what];
-    largest = std::max(largest, difference);
+    record_difference(what, difference);
     EXPECT_LE(difference, tolerance) << what << ": ours " << ours << ", tool " << printed;
 }
 
 void expect_integer(const std::string& what, std::uint64_t ours, const std::string& printed) {
     EXPECT_EQ(std::to_string(ours), printed) << what;
     largest_differences()[what] += 0; // listed, as exact
+}
+
+void record_difference(const std::string& what, double difference) {
+    double& largest = largest_differences()[what];
+    largest = std::max(largest, difference);
 }
 
 } // namespace talvora::tools::sp800_90b::testing

@@ -21,5 +21,7 @@ void expect_close(const std::string& what, double ours, const std::string& print
                   double tolerance);
 // Ours exactly the printed integer.
 void expect_integer(const std::string& what, std::uint64_t ours, const std::string& printed);
+// Keeps difference if it is the largest seen for what.
+void record_difference(const std::string& what, double difference);
 
 } // namespace talvora::tools::sp800_90b::testing

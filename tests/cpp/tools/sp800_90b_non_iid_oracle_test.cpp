@@ -2,6 +2,7 @@
 // estimate, on both forms, against the reference tool on generated data:
 // integers exactly, other values to 1e-12 relative (2e-12 where a local
 // bound decides), the sign of zero included.
+#include "sp800_90b_agreement.h"
 #include "sp800_90b_oracle.h"
 #include "sp800_90b_sources.h"
 #include "tools/sp800_90b/non_iid.h"
@@ -10,40 +11,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <functional>
-#include <map>
 #include <set>
 
 namespace talvora::tools::sp800_90b::testing {
 namespace {
 
-// Unoptimised and sanitizer builds run only the small cases.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(NDEBUG)
-constexpr bool SMALL_CASES_ONLY = true;
-#else
-constexpr bool SMALL_CASES_ONLY = false;
-#endif
-
 const std::set<std::string> INTEGER_LABELS{"Mode count", "v", "Sum t_i", "t", "u", "C", "r", "N"};
 const std::vector<std::string> ESTIMATORS{"MCV", "Collision", "Markov", "Compression", "t-Tuple",
                                           "LRS", "MultiMCW",  "Lag",    "MultiMMC",    "LZ78Y"};
-
-// The largest relative difference seen per estimator and value, printed
-// when the program ends.
-std::map<std::string, double>& largest_differences() {
-    static std::map<std::string, double> seen;
-    return seen;
-}
-
-class PrintDifferences : public ::testing::Environment {
-  public:
-    void TearDown() override {
-        for (const auto& [what, difference] : largest_differences())
-            std::printf("largest relative difference %-32s %.3g\n", what.c_str(), difference);
-    }
-};
-const auto* const print_differences = ::testing::AddGlobalTestEnvironment(new PrintDifferences);
 
 // The tool prints doubles with 17 significant digits, which read back
 // exactly, and extended-precision values with 22.
@@ -74,8 +50,7 @@ void expect_close(const std::string& what, double ours, const std::string& print
     const long double difference =
         std::fabs(ours - tool) /
         std::max(std::fabs(static_cast<long double>(ours)), std::fabs(tool));
-    double& largest = largest_differences()[what];
-    largest = std::max(largest, static_cast<double>(difference));
+    record_difference(what, static_cast<double>(difference));
     EXPECT_LE(difference, tolerance) << what << ": ours " << ours << ", tool " << printed;
 }
 
@@ -163,7 +138,7 @@ class NonIidOracle : public ::testing::TestWithParam<OracleCase> {};
 
 TEST_P(NonIidOracle, AgreesWithReferenceTool) {
     const OracleCase& c = GetParam();
-    if (SMALL_CASES_ONLY && !c.small) GTEST_SKIP() << "large oracle case in a slow build";
+    if (SLOW_BUILD && !c.small) GTEST_SKIP() << "large oracle case in a slow build";
     const Samples data = c.make();
     const OracleReport tool = run_ea_non_iid(data, c.bits, c.conditioned);
     const NonIidResult ours = non_iid(data, c.bits, c.conditioned);
